@@ -1,0 +1,85 @@
+// Statement execution, tracing and confirmation prompts.
+#include "db/statements.h"
+
+#include <stdio.h>
+
+#include "db/settings.h"
+#include "lib/kvsrv/kvsrv_driver.h"
+#include "lib/platform/console.h"
+
+void EchoStatement(const char *statement)
+{
+   SetConsoleColor(CONSOLE_WHITE);
+   fputs(">>> ", stdout);
+   SetConsoleColor(CONSOLE_GREEN);
+   printf("%s\n", statement);
+   SetConsoleColor(CONSOLE_NORMAL);
+}
+
+bool ExecStatement(const char *statement)
+{
+   if (*statement == 0)
+      return true;
+   if (g_bShowQueries)
+      EchoStatement(statement);
+   char error[KV_DRIVER_ERROR_SIZE];
+   if (DBQueryEx(g_hConnection, statement, error))
+      return true;
+   printf("SQL query failed (%s):\n", error);
+   SetConsoleColor(CONSOLE_YELLOW);
+   printf("%s\n", statement);
+   SetConsoleColor(CONSOLE_NORMAL);
+   return false;
+}
+
+DB_RESULT ExecSelect(const char *query)
+{
+   if (g_bShowQueries)
+      EchoStatement(query);
+   DB_RESULT result = DBSelect(g_hConnection, query);
+   if (result != nullptr)
+      return result;
+   printf("SQL query failed:\n");
+   SetConsoleColor(CONSOLE_YELLOW);
+   printf("%s\n", query);
+   SetConsoleColor(CONSOLE_NORMAL);
+   return nullptr;
+}
+
+bool RowExists(const char *query)
+{
+   DB_RESULT result = ExecSelect(query);
+   if (result == nullptr)
+      return false;
+   int rows = DBGetNumRows(result);
+   DBFreeResult(result);
+   return rows > 0;
+}
+
+bool AskYesNo()
+{
+   bool yes = false;
+   if (g_bAutoConfirm)
+   {
+      yes = true;
+   }
+   else
+   {
+      while (true)
+      {
+         int c = ReadKey();
+         if (c < 0)
+            break;  // end of input: change nothing, and never hang
+         if (c == 'y' || c == 'Y')
+         {
+            yes = true;
+            break;
+         }
+         if (c == 'n' || c == 'N')
+            break;
+      }
+   }
+   fputs(yes ? "Y\n" : "N\n", stdout);
+   fflush(stdout);
+   return yes;
+}

@@ -1,0 +1,25 @@
+// Single statements and selects with tracing and one failure report each, and
+// the operator's Y/N question.
+#pragma once
+
+#include "lib/kvsrv/kvsrv.h"
+
+// Prints a trace line: ">>> " in bright white, the statement in bright green.
+void EchoStatement(const char *statement);
+
+// Runs a statement that returns no rows. An empty text succeeds at once,
+// silently. Echoed under -t; a failure is reported with the driver's error
+// text and the statement. Returns true on success.
+bool ExecStatement(const char *statement);
+
+// Runs a select; echoed under -t. Returns the result (the caller frees it with
+// DBFreeResult) or nullptr after reporting the failure.
+DB_RESULT ExecSelect(const char *query);
+
+// Returns true when the select succeeds and returns at least one row.
+bool RowExists(const char *query);
+
+// Completes a "(Y/N) " question with the answer and returns true for yes.
+// Under -f answers yes without reading. Ignores every key but y, Y, n and N;
+// at end of input answers no.
+bool AskYesNo();

@@ -1,0 +1,242 @@
+// Command line, configuration and connection.
+#include "front/front.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "check/check.h"
+#include "db/settings.h"
+#include "lib/kvsrv/kvsrv.h"
+#include "lib/platform/console.h"
+#include "maint/batch.h"
+#include "maint/init.h"
+#include "maint/lock.h"
+#include "maint/reindex.h"
+#include "upgrade/upgrade.h"
+
+const ConfigTemplateEntry ConfigTemplate[] = {
+   {"CodePage", CT_STRING, 0, 0, sizeof(g_szCodePage), 0, g_szCodePage},
+   {"CreateCrashDumps", CT_IGNORE, 0, 0, 0, 0, nullptr},
+   {"DBDriver", CT_STRING, 0, 0, sizeof(g_szDbDriver), 0, g_szDbDriver},
+   {"DBDrvParams", CT_STRING, 0, 0, sizeof(g_szDbDrvParams), 0, g_szDbDrvParams},
+   {"DBLogin", CT_STRING, 0, 0, sizeof(g_szDbLogin), 0, g_szDbLogin},
+   {"DBName", CT_STRING, 0, 0, sizeof(g_szDbName), 0, g_szDbName},
+   {"DBPassword", CT_STRING, 0, 0, sizeof(g_szDbPassword), 0, g_szDbPassword},
+   {"DBServer", CT_STRING, 0, 0, sizeof(g_szDbServer), 0, g_szDbServer},
+   {"DumpDirectory", CT_IGNORE, 0, 0, 0, 0, nullptr},
+   {"LogFailedSQLQueries", CT_IGNORE, 0, 0, 0, 0, nullptr},
+   {"LogFile", CT_IGNORE, 0, 0, 0, 0, nullptr},
+   {"Module", CT_IGNORE, 0, 0, 0, 0, nullptr},
+   {"", CT_END_OF_LIST, 0, 0, 0, 0, nullptr}};
+
+namespace {
+
+const char kBanner[] = "Korvel Database Manager Version 0.2.23-rc1\n\n";
+
+const char kUsage[] =
+   "Usage: kvdbmgr [<options>] <command>\n"
+   "Valid commands are:\n"
+   "   batch <file> : Run SQL batch file\n"
+   "   check        : Check database for errors\n"
+   "   init <file>  : Initialize database\n"
+   "   reindex      : Reindex database\n"
+   "   unlock       : Forced database unlock\n"
+   "   upgrade      : Upgrade database to new version\n"
+   "Valid options are:\n"
+   "   -c <config>  : Use alternate configuration file. Default is C:\\korveld.conf\n"
+   "   -f           : Force repair - do not ask for confirmation.\n"
+   "   -h           : Display help and exit.\n"
+   "   -I           : MySQL only - specify TYPE=InnoDB for new tables.\n"
+   "   -M           : MySQL only - specify TYPE=MyISAM for new tables.\n"
+   "   -t           : Enable trace moded (show executed SQL queries).\n"
+   "   -v           : Display version and exit.\n"
+   "   -X           : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
+   "\n";
+
+const char kDefaultConfigFile[] = "C:\\korveld.conf";
+
+// One row per command: its word, whether it needs a file argument, whether
+// the dialect is detected before it runs, and the function that runs it.
+struct CommandRow
+{
+   const char *name;
+   bool needsFile;
+   bool detectsDialect;
+   bool (*runWithFile)(const char *file);
+   bool (*run)();
+};
+
+const CommandRow kCommands[] = {
+   {"batch", true, true, RunBatchFile, nullptr},
+   {"check", false, true, nullptr, RunCheckCommand},
+   {"reindex", false, true, nullptr, RunReindexCommand},
+   {"upgrade", false, true, nullptr, RunUpgradeCommand},
+   {"unlock", false, true, nullptr, RunUnlockCommand},
+   {"init", true, false, RunInitCommand, nullptr},
+};
+
+const CommandRow *FindCommand(const char *word)
+{
+   for (const CommandRow &row : kCommands)
+      if (strcmp(row.name, word) == 0)
+         return &row;
+   return nullptr;
+}
+
+struct SyntaxName
+{
+   const char *name;
+   int syntax;
+};
+
+const SyntaxName kSyntaxNames[] = {
+   {"MYSQL", DB_SYNTAX_MYSQL},   {"PGSQL", DB_SYNTAX_PGSQL},   {"MSSQL", DB_SYNTAX_MSSQL},
+   {"ORACLE", DB_SYNTAX_ORACLE}, {"SQLITE", DB_SYNTAX_SQLITE},
+};
+
+// Reads DBSyntax straight from the driver (no trace, no failure report) and
+// sets g_nSyntax. Returns the exit code to stop with, or EXIT_DONE.
+int DetectDialect()
+{
+   DB_RESULT result = DBSelect(g_hConnection, "SELECT var_value FROM config WHERE var_name='DBSyntax'");
+   if (result == nullptr)
+   {
+      printf("Unable to determine database syntax\n");
+      return EXIT_SYNTAX_QUERY;
+   }
+   char text[16] = "UNKNOWN";
+   if (DBGetNumRows(result) > 0)
+   {
+      DBGetField(result, 0, 0, text, sizeof(text));
+      DecodeSQLString(text);
+   }
+   DBFreeResult(result);
+   for (const SyntaxName &s : kSyntaxNames)
+   {
+      if (strcmp(text, s.name) == 0)
+      {
+         g_nSyntax = s.syntax;
+         return EXIT_DONE;
+      }
+   }
+   printf("Unknown database syntax %s\n", text);
+   return EXIT_UNKNOWN_SYNTAX;
+}
+
+int Finish(int code)
+{
+   fflush(stdout);
+   return code;
+}
+
+}  // namespace
+
+int KvdbmgrMain(int argc, char *argv[])
+{
+   printf("%s", kBanner);
+
+   char configFile[260];
+   snprintf(configFile, sizeof(configFile), "%s", kDefaultConfigFile);
+   LookupConfigPath(configFile, sizeof(configFile));
+
+   bool proceed = true;
+   opterr = 1;
+   int ch;
+   while ((ch = KvGetOpt(argc, argv, "c:fhIMtvX")) != -1)
+   {
+      switch (ch)
+      {
+         case 'c':
+            snprintf(configFile, sizeof(configFile), "%s", optarg);
+            break;
+         case 'f':
+            g_bAutoConfirm = true;
+            break;
+         case 'h':
+            printf("%s", kUsage);
+            proceed = false;
+            break;
+         case 'I':
+            g_pszTableType = " ENGINE=InnoDB";
+            break;
+         case 'M':
+            g_pszTableType = " ENGINE=MyISAM";
+            break;
+         case 't':
+            g_bShowQueries = true;
+            break;
+         case 'v':
+            proceed = false;
+            break;
+         case 'X':
+            g_bSkipErrors = true;
+            break;
+         case '?':
+            proceed = false;
+            break;
+         default:
+            break;
+      }
+   }
+   if (!proceed)
+      return Finish(EXIT_USAGE);
+
+   if (optind == argc)
+   {
+      printf("Command missing. Type kvdbmgr -h for command line syntax.\n");
+      return Finish(EXIT_USAGE);
+   }
+   const CommandRow *command = FindCommand(argv[optind]);
+   if (command == nullptr)
+   {
+      printf("Invalid command \"%s\". Type kvdbmgr -h for command line syntax.\n", argv[optind]);
+      return Finish(EXIT_USAGE);
+   }
+   if (command->needsFile && argc - optind < 2)
+   {
+      printf("Required command argument missing\n");
+      return Finish(EXIT_USAGE);
+   }
+   const char *file = command->needsFile ? argv[optind + 1] : nullptr;
+
+   fflush(stdout);
+   if (KvLoadConfig(configFile, "", ConfigTemplate, 1) != 0)
+   {
+      printf("Error loading configuration file\n");
+      return Finish(EXIT_CONFIG);
+   }
+
+   if (!DBInit(0, 0, 0, nullptr))
+   {
+      printf("Unable to load and initialize database driver \"%s\"\n", g_szDbDriver);
+      return Finish(EXIT_DRIVER);
+   }
+
+   g_hConnection = DBConnect();
+   if (g_hConnection == nullptr)
+   {
+      printf("Unable to connect to database %s@%s as %s\n", g_szDbName, g_szDbServer, g_szDbLogin);
+      DBUnloadDriver();
+      return Finish(EXIT_CONNECT);
+   }
+
+   if (command->detectsDialect)
+   {
+      int code = DetectDialect();
+      if (code != EXIT_DONE)
+      {
+         DBDisconnect(g_hConnection);
+         g_hConnection = nullptr;
+         DBUnloadDriver();
+         return Finish(code);
+      }
+   }
+
+   bool succeeded = command->needsFile ? command->runWithFile(file) : command->run();
+
+   DBDisconnect(g_hConnection);
+   g_hConnection = nullptr;
+   DBUnloadDriver();
+   return Finish(succeeded ? EXIT_DONE : EXIT_COMMAND_FAILED);
+}

@@ -1,0 +1,126 @@
+// Connections, statements, selects and transactions through the loaded driver.
+#include "lib/kvsrv/internal.h"
+
+#include <stdio.h>
+#include <string.h>
+
+char g_szDbDriver[260] = "";
+char g_szDbDrvParams[260] = "";
+char g_szDbServer[260] = "";
+char g_szDbName[256] = "";
+char g_szDbLogin[64] = "";
+char g_szDbPassword[64] = "";
+
+struct KvConnection
+{
+   const KvDriverApi *driver;
+   void *native;
+};
+
+namespace {
+
+void NoDriver(char *error)
+{
+   snprintf(error, KV_DRIVER_ERROR_SIZE, "no database driver loaded");
+}
+
+// Drivers write their error text into a buffer of this size; make sure a
+// misbehaving driver can never leave it unterminated.
+void Terminate(char *error)
+{
+   error[KV_DRIVER_ERROR_SIZE - 1] = 0;
+}
+
+}  // namespace
+
+db_handle_t DBConnect()
+{
+   const KvDriverApi *driver = KvLoadedDriver();
+   if (driver == nullptr)
+      return nullptr;
+   KvDriverConnectParams params = {g_szDbServer, g_szDbName, g_szDbLogin, g_szDbPassword, g_szDbDrvParams};
+   char error[KV_DRIVER_ERROR_SIZE] = "";
+   void *native = driver->connect(&params, error);
+   if (native == nullptr)
+   {
+      Terminate(error);
+      fprintf(stderr, "%s\n", error[0] != 0 ? error : "connection failed");
+      return nullptr;
+   }
+   return new KvConnection{driver, native};
+}
+
+void DBDisconnect(db_handle_t handle)
+{
+   if (handle == nullptr)
+      return;
+   handle->driver->disconnect(handle->native);
+   delete handle;
+}
+
+DB_RESULT DBSelectEx(db_handle_t handle, const char *query, char *error)
+{
+   error[0] = 0;
+   if (handle == nullptr)
+   {
+      NoDriver(error);
+      return nullptr;
+   }
+   DB_RESULT result = KvNewResult();
+   if (result == nullptr)
+   {
+      snprintf(error, KV_DRIVER_ERROR_SIZE, "out of memory");
+      return nullptr;
+   }
+   if (!handle->driver->select(handle->native, query, KvResultAddRow, result, error))
+   {
+      Terminate(error);
+      DBFreeResult(result);
+      return nullptr;
+   }
+   return result;
+}
+
+DB_RESULT DBSelect(db_handle_t handle, const char *query)
+{
+   char error[KV_DRIVER_ERROR_SIZE];
+   return DBSelectEx(handle, query, error);
+}
+
+bool DBQueryEx(db_handle_t handle, const char *statement, char *error)
+{
+   error[0] = 0;
+   if (handle == nullptr)
+   {
+      NoDriver(error);
+      return false;
+   }
+   if (handle->driver->execute(handle->native, statement, error))
+      return true;
+   Terminate(error);
+   return false;
+}
+
+bool DBQuery(db_handle_t handle, const char *statement)
+{
+   char error[KV_DRIVER_ERROR_SIZE];
+   return DBQueryEx(handle, statement, error);
+}
+
+bool DBBegin(db_handle_t handle)
+{
+   char error[KV_DRIVER_ERROR_SIZE] = "";
+   return handle != nullptr && handle->driver->begin(handle->native, error);
+}
+
+bool DBCommit(db_handle_t handle)
+{
+   char error[KV_DRIVER_ERROR_SIZE] = "";
+   return handle != nullptr && handle->driver->commit(handle->native, error);
+}
+
+bool DBRollback(db_handle_t handle)
+{
+   char error[KV_DRIVER_ERROR_SIZE] = "";
+   return handle != nullptr && handle->driver->rollback(handle->native, error);
+}

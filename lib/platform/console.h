@@ -1,0 +1,29 @@
+// Console colours, single-key input and the configuration-path lookup: the
+// platform facilities the tool needs, one implementation per platform.
+#pragma once
+
+#include <stddef.h>
+
+// Console text attributes, as the tool names its colours.
+enum ConsoleColor
+{
+   CONSOLE_NORMAL = 7,
+   CONSOLE_GREEN = 10,
+   CONSOLE_RED = 12,
+   CONSOLE_YELLOW = 14,
+   CONSOLE_WHITE = 15
+};
+
+// Switches the colour of what follows on standard output. Does nothing unless
+// standard output is a terminal and NO_COLOR is unset. Flushes standard output
+// first, so that the colour falls on the right characters.
+void SetConsoleColor(int attribute);
+
+// Reads one character from standard input: one key press without echo and
+// without Enter on a terminal, the next byte otherwise. Returns -1 at end of input.
+int ReadKey();
+
+// Looks for the configuration file path outside the command line: the
+// KORVELD_CONFIG environment variable, else /etc/korveld.conf when it exists.
+// Returns true and fills |path| (cut to size-1 bytes) when one was found.
+bool LookupConfigPath(char *path, size_t size);

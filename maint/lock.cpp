@@ -1,0 +1,70 @@
+// Database lock and forced unlock.
+#include "maint/lock.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "db/settings.h"
+#include "db/statements.h"
+
+const char *const FORCED_UNLOCK_STATEMENT = "UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'";
+
+namespace {
+
+const int kLockTextSize = 256;
+
+// Reads the first field of the config variable's select into |buffer|.
+// Returns false when the select fails or finds no row.
+bool ReadLockVariable(const char *query, char *buffer)
+{
+   DB_RESULT result = DBSelect(g_hConnection, query);
+   if (result == nullptr)
+      return false;
+   bool found = DBGetNumRows(result) > 0;
+   if (found)
+      DBGetField(result, 0, 0, buffer, kLockTextSize);
+   DBFreeResult(result);
+   return found;
+}
+
+}  // namespace
+
+bool ReadLockState(char *owner, char *info)
+{
+   info[0] = 0;
+   if (!ReadLockVariable("SELECT var_value FROM config WHERE var_name='DBLockStatus'", owner))
+      return false;
+   DecodeSQLString(owner);
+   if (strcmp(owner, "UNLOCKED") == 0)
+      return false;
+   if (ReadLockVariable("SELECT var_value FROM config WHERE var_name='DBLockInfo'", info))
+      DecodeSQLString(info);
+   else
+      info[0] = 0;
+   return true;
+}
+
+bool IsDatabaseLocked()
+{
+   char status[kLockTextSize];
+   if (!ReadLockVariable("SELECT var_value FROM config WHERE var_name='DBLockStatus'", status))
+      return false;
+   return strcmp(status, "UNLOCKED") != 0;
+}
+
+bool RunUnlockCommand()
+{
+   char owner[kLockTextSize] = "", info[kLockTextSize] = "";
+   if (!ReadLockState(owner, info))
+   {
+      printf("Database is not locked\n");
+      return true;
+   }
+   printf("Database is locked by server %s [%s]\nDo you wish to force database unlock? (Y/N) ", owner, info);
+   if (!AskYesNo())
+      return true;
+   if (!ExecStatement(FORCED_UNLOCK_STATEMENT))
+      return false;
+   printf("Database lock removed\n");
+   return true;
+}
