@@ -1,5 +1,7 @@
-// Fills an empty database from a schema file and gives the built-in user and group fresh GUIDs.
+// Database initialisation from a schema file.
 #pragma once
 
-// Returns true when the command did its work; false when it failed or was refused.
+// Runs the schema file as a batch file, then gives user 0 and user group
+// 0x80000000 fresh GUIDs. Returns false (after "Database initialization
+// failed") when the file or an update fails.
 bool RunInitCommand(const char *path);

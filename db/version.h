@@ -1,0 +1,12 @@
+// The schema format version stored in the config table, and the gate that
+// lets check and reindex run only on the format this tool is built for.
+#pragma once
+
+// Reads DBFormatVersion straight from the driver: not traced, a failure not
+// reported. Returns the stored number, or 0 when the select fails or the
+// variable is missing.
+int ReadFormatVersion();
+
+// Prints why a database of |version| cannot be checked or reindexed and
+// returns false, or returns true silently when |version| is TargetFormatVersion.
+bool PassFormatVersionGate(int version);
