@@ -1,6 +1,7 @@
 // Running the tool and managing test databases.
 #include "tests/support/harness.h"
 
+#include <ctype.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -346,6 +347,27 @@ void TestDatabase::DeleteConfig(const std::string &name)
 {
    std::string error;
    ASSERT_TRUE(Exec("DELETE FROM config WHERE var_name='" + name + "'", &error)) << error;
+}
+
+std::string TestDatabase::SchemaFile() const
+{
+   std::string dialect;
+   for (char c : syntax_)
+      dialect += (char)tolower((unsigned char)c);
+   return std::string(KV_SOURCE_DIR) + "/sql/" + dialect + ".sql";
+}
+
+void TestDatabase::InitSchema()
+{
+   ToolRun run = Run({"init", SchemaFile()});
+   ASSERT_EQ(0, run.exitCode) << run.out << run.err;
+   ASSERT_NE(std::string::npos, run.out.find("Database initialized successfully\n")) << run.out;
+}
+
+void TestDatabase::LoadBatch(const std::string &path)
+{
+   ToolRun run = Run({"batch", path});
+   ASSERT_EQ(0, run.exitCode) << path << "\n" << run.out << run.err;
 }
 
 ToolRun TestDatabase::Run(const std::vector<std::string> &args, const std::string &input,

@@ -72,6 +72,14 @@ public:
    void SetConfig(const std::string &name, const std::string &value);
    void DeleteConfig(const std::string &name);
 
+   // The shipped schema file of this engine's dialect (sql/<dialect>.sql).
+   std::string SchemaFile() const;
+   // Fills the database from the shipped schema with "kvdbmgr init"; fails the
+   // test when init does not succeed.
+   void InitSchema();
+   // Runs a batch file with "kvdbmgr batch"; fails the test when it does not succeed.
+   void LoadBatch(const std::string &path);
+
    // Runs kvdbmgr on this database: "-c <config>" and then |args|.
    ToolRun Run(const std::vector<std::string> &args, const std::string &input = "",
                const std::vector<std::string> &env = {});
