@@ -1,0 +1,178 @@
+// The scripted test driver: its script rules, its call log, and the tool run
+// through it with a dialect no engine here speaks.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "lib/kvsrv/kvsrv.h"
+#include "tests/support/harness.h"
+#include "tests/support/scripted.h"
+
+namespace {
+
+// Loads the scripted module in this process and connects to |script|.
+class ScriptedDriverTest : public ::testing::Test
+{
+protected:
+   void SetUp() override
+   {
+      DBUnloadDriver();
+      snprintf(g_szDbDriver, sizeof(g_szDbDriver), "scripted");
+      ASSERT_TRUE(DBInit(0, 0, 0, nullptr));
+   }
+   void TearDown() override
+   {
+      if (handle_ != nullptr)
+         DBDisconnect(handle_);
+      DBUnloadDriver();
+      g_szDbServer[0] = 0;
+   }
+   db_handle_t Connect(const std::string &script)
+   {
+      snprintf(g_szDbName, sizeof(g_szDbName), "%s", dir_.Write("script.txt", script).c_str());
+      snprintf(g_szDbServer, sizeof(g_szDbServer), "%s", dir_.File("calls.log").c_str());
+      handle_ = DBConnect();
+      return handle_;
+   }
+   std::vector<std::string> Log()
+   {
+      std::vector<std::string> lines;
+      FILE *f = fopen(dir_.File("calls.log").c_str(), "r");
+      char line[4096];
+      while (f != nullptr && fgets(line, sizeof(line), f) != nullptr)
+      {
+         std::string s = line;
+         if (!s.empty() && s.back() == '\n')
+            s.pop_back();
+         lines.push_back(s);
+      }
+      if (f != nullptr)
+         fclose(f);
+      return lines;
+   }
+   // The select's rows as "a|b" lines, NULL as "<null>"; "<failed: error>" on failure.
+   std::vector<std::string> Select(const std::string &query)
+   {
+      char error[1024];
+      DB_RESULT r = DBSelectEx(handle_, query.c_str(), error);
+      if (r == nullptr)
+         return {std::string("<failed: ") + error + ">"};
+      std::vector<std::string> rows;
+      for (int i = 0; i < DBGetNumRows(r); i++)
+      {
+         std::string row;
+         for (int c = 0; c < DBGetNumColumns(r); c++)
+            row += (c > 0 ? "|" : "") + std::string(DBGetFieldText(r, i, c));
+         rows.push_back(row);
+      }
+      DBFreeResult(r);
+      return rows;
+   }
+
+   TempDir dir_;
+   db_handle_t handle_ = nullptr;
+};
+
+TEST_F(ScriptedDriverTest, SelectsAnswerFromTheFirstMatchingRule)
+{
+   ASSERT_NE(nullptr, Connect("# answers\n"
+                              "select SELECT a FROM t WHERE id=1 => one\n"
+                              "select SELECT a FROM t => x|y\n"
+                              "row 2|\\|pipe\\\\\n"
+                              "row \\N|\n"
+                              "select ~FROM u[0-9] => regex\n"
+                              "select SELECT empty\n"));
+   struct
+   {
+      const char *query;
+      std::vector<std::string> rows;
+   } cases[] = {
+      {"SELECT a FROM t WHERE id=1", {"one"}},
+      {"SELECT a FROM t WHERE id=2", {"x|y", "2||pipe\\", "|"}},
+      {"SELECT b FROM u7", {"regex"}},
+      {"SELECT empty FROM nowhere", {}},
+      {"SELECT unmatched", {}},
+   };
+   for (const auto &c : cases)
+      EXPECT_EQ(c.rows, Select(c.query)) << c.query;
+}
+
+TEST_F(ScriptedDriverTest, FailuresCarryTheirTextAndOnceRulesAreUsedUp)
+{
+   ASSERT_NE(nullptr, Connect("once fail SELECT x => ORA-00942: table or view does not exist\n"
+                              "select SELECT x => 7\n"
+                              "fail DELETE FROM => locked\n"
+                              "fail commit => deadlock\n"
+                              "unmatched fail => no such row\n"));
+   EXPECT_EQ(std::vector<std::string>{"<failed: ORA-00942: table or view does not exist>"}, Select("SELECT x"));
+   EXPECT_EQ(std::vector<std::string>{"7"}, Select("SELECT x"));
+   EXPECT_EQ(std::vector<std::string>{"<failed: no such row>"}, Select("SELECT y"));
+
+   char error[1024];
+   EXPECT_TRUE(DBQueryEx(handle_, "UPDATE t SET a=1", error));
+   EXPECT_FALSE(DBQueryEx(handle_, "DELETE FROM t", error));
+   EXPECT_STREQ("locked", error);
+   EXPECT_TRUE(DBBegin(handle_));
+   EXPECT_FALSE(DBCommit(handle_));
+   EXPECT_TRUE(DBRollback(handle_));
+
+   std::vector<std::string> expected = {"select SELECT x", "select SELECT x", "select SELECT y",
+                                        "execute UPDATE t SET a=1", "execute DELETE FROM t",
+                                        "begin", "commit", "rollback"};
+   EXPECT_EQ(expected, Log());
+}
+
+TEST_F(ScriptedDriverTest, StatementsAreLoggedOnOneLine)
+{
+   ASSERT_NE(nullptr, Connect(""));
+   char error[1024];
+   EXPECT_TRUE(DBQueryEx(handle_, "INSERT INTO t VALUES ('a\\b')\r\nGO", error));
+   EXPECT_EQ(std::vector<std::string>{"execute INSERT INTO t VALUES ('a\\\\b')\\r\\nGO"}, Log());
+}
+
+TEST_F(ScriptedDriverTest, BadScriptsAndConnectFailuresRefuseTheConnection)
+{
+   const char *scripts[] = {
+      "fail connect => server is down\n",
+      "row 1\n",
+      "select ~([ => x\n",
+      "fail INSERT\n",
+      "unmatched sometimes\n",
+      "frobnicate\n",
+   };
+   for (const char *script : scripts)
+   {
+      EXPECT_EQ(nullptr, Connect(script)) << script;
+      handle_ = nullptr;
+   }
+}
+
+TEST(ScriptedToolTest, RecordsTheToolsCallsInOrder)
+{
+   ScriptedDatabase db("ORACLE", "select SELECT var_value FROM config WHERE var_name='DBLockStatus' => srv1\n"
+                                 "select SELECT var_value FROM config WHERE var_name='DBLockInfo' => info\n");
+   ToolRun run = db.Run({"unlock"}, "y");
+   EXPECT_EQ(std::string(kBannerText) + "Database is locked by server srv1 [info]\n"
+                                        "Do you wish to force database unlock? (Y/N) Y\nDatabase lock removed\n",
+             run.out);
+   EXPECT_EQ(0, run.exitCode);
+   std::vector<std::string> expected = {
+      std::string("select ") + kSyntaxQuery,
+      "select SELECT var_value FROM config WHERE var_name='DBLockStatus'",
+      "select SELECT var_value FROM config WHERE var_name='DBLockInfo'",
+      "execute UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'",
+   };
+   EXPECT_EQ(expected, db.Calls());
+   EXPECT_EQ(std::vector<std::string>{"UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'"},
+             db.Statements());
+
+   // An injected failure of the unlock statement reaches the operator with its text.
+   db.SetScript("select SELECT var_value FROM config WHERE var_name='DBLockStatus' => srv1\n"
+                "fail UPDATE config => ORA-01013: user requested cancel\n");
+   run = db.Run({"unlock"}, "y");
+   EXPECT_NE(std::string::npos, run.out.find("ORA-01013: user requested cancel")) << run.out;
+   EXPECT_EQ(7, run.exitCode);
+}
+
+}  // namespace
