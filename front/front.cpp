@@ -68,7 +68,7 @@ struct CommandRow
 };
 
 const CommandRow kCommands[] = {
-   {"batch", true, true, RunBatchFile, nullptr},
+   {"batch", true, true, RunBatchCommand, nullptr},
    {"check", false, true, nullptr, RunCheckCommand},
    {"reindex", false, true, nullptr, RunReindexCommand},
    {"upgrade", false, true, nullptr, RunUpgradeCommand},

@@ -31,7 +31,7 @@ bool IsBlankStatement(const char *text)
    return true;
 }
 
-bool RunBatchFile(const char *path)
+BatchOutcome RunBatch(const char *path)
 {
    uint32_t size = 0;
    // LoadFile puts a zero byte after the data, so a last statement without ';'
@@ -40,21 +40,35 @@ bool RunBatchFile(const char *path)
    if (data == nullptr)
    {
       printf("ERROR: Cannot load SQL command file %s\n", path);
-      return false;
+      return BATCH_LOAD_FAILED;
    }
    char *end = data + size;
-   bool result = false;
+   BatchOutcome outcome = BATCH_NOTHING_TO_RUN;
    for (char *position = data; position < end;)
    {
       char *next = NextStatement(position, end);
       if (!IsBlankStatement(position))
       {
-         result = ExecStatement(position);
-         if (!result)
+         if (!ExecStatement(position))
+         {
+            outcome = BATCH_STATEMENT_FAILED;
             break;
+         }
+         outcome = BATCH_DONE;
       }
       position = next;
    }
    free(data);
-   return result;
+   return outcome;
+}
+
+bool RunBatchFile(const char *path)
+{
+   return RunBatch(path) == BATCH_DONE;
+}
+
+bool RunBatchCommand(const char *path)
+{
+   BatchOutcome outcome = RunBatch(path);
+   return outcome == BATCH_DONE || outcome == BATCH_NOTHING_TO_RUN;
 }

@@ -1,10 +1,26 @@
 // SQL batch files: ';'-terminated statements run one by one until one fails.
 #pragma once
 
-// Runs the batch file at |path| without a transaction. Returns true when at
-// least one statement ran and the last one run succeeded; false when the file
-// cannot be loaded, holds no statement, or a statement failed (the run stops there).
+// How a batch file run ended.
+enum BatchOutcome
+{
+   BATCH_DONE,              // every statement ran
+   BATCH_NOTHING_TO_RUN,    // the file holds only blank statements, or nothing
+   BATCH_LOAD_FAILED,       // the file could not be read
+   BATCH_STATEMENT_FAILED   // a statement failed; the run stopped there
+};
+
+// Runs the batch file at |path| without a transaction, statement by
+// statement, until one fails.
+BatchOutcome RunBatch(const char *path);
+
+// Runs the batch file; true when at least one statement ran and the last one
+// run succeeded.
 bool RunBatchFile(const char *path);
+
+// The batch command: false only when the file could not be loaded or a
+// statement failed. A file with nothing to run is not an error.
+bool RunBatchCommand(const char *path);
 
 // Finds the end of the statement that starts at |start|: the first ';' outside
 // single-quoted text. Overwrites that ';' with a terminating zero and returns
