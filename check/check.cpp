@@ -1,10 +1,183 @@
-// Placeholder until the command is built.
+// The check command: its gates, the stage frame every stage prints, the
+// one transaction around all repairs, and the summary.
 #include "check/check.h"
 
+#include <stdarg.h>
 #include <stdio.h>
+
+#include "check/stages.h"
+#include "db/settings.h"
+#include "db/statements.h"
+#include "db/version.h"
+#include "lib/platform/console.h"
+#include "maint/lock.h"
+
+int g_nErrorsFound = 0;
+int g_nErrorsFixed = 0;
+int g_nSelectsFailed = 0;
+
+namespace {
+
+// The label of the current stage, kept to print the stage line again.
+std::string g_stageLabel;
+int g_nFoundAtStageStart = 0;
+int g_nFixedAtStageStart = 0;
+
+// The result of a stage and how it is shown: six characters wide, in its colour.
+enum StageOutcome
+{
+   STAGE_PASSED = 0,
+   STAGE_FIXED = 1,
+   STAGE_ERROR = 2
+};
+const char *const kOutcomeText[] = {"PASSED", "FIXED ", "ERROR "};
+const int kOutcomeColor[] = {CONSOLE_GREEN, CONSOLE_YELLOW, CONSOLE_RED};
+
+// Offers to clear a server's lock; true when the database is (now) unlocked.
+// The unlock runs before the check's transaction, so it outlives a rollback.
+bool PassLockGate()
+{
+   char owner[256] = "", info[256] = "";
+   if (!ReadLockState(owner, info))
+      return true;
+   printf("Database is locked by server %s [%s]\nDo you wish to force database unlock? (Y/N) ", owner, info);
+   if (!AskYesNo() || !ExecStatement(FORCED_UNLOCK_STATEMENT))
+      return false;
+   printf("Database lock removed\n");
+   return true;
+}
+
+// Prints the summary and commits or rolls back the repairs. Returns true when
+// the database is left without a known error.
+bool FinishTransaction()
+{
+   if (g_nErrorsFound == 0)
+   {
+      printf("Database doesn't contain any errors\n");
+      DBCommit(g_hConnection);
+      return true;
+   }
+   printf("%d errors was found, %d errors was corrected\n", g_nErrorsFound, g_nErrorsFixed);
+   bool allFixed = g_nErrorsFound == g_nErrorsFixed;
+   printf(allFixed ? "All errors in database was fixed\n" : "Database still contain errors\n");
+   if (g_nErrorsFixed == 0)
+   {
+      DBRollback(g_hConnection);
+      return false;
+   }
+   printf("Commit changes (Y/N) ");
+   if (AskYesNo())
+   {
+      printf("Committing changes...\n");
+      if (!DBCommit(g_hConnection))
+         return false;
+      printf("Changes was successfully committed to database\n");
+      return allFixed;
+   }
+   printf("Rolling back changes...\n");
+   if (DBRollback(g_hConnection))
+      printf("All changes made to database was cancelled\n");
+   return false;
+}
+
+}  // namespace
+
+std::string Format(const char *format, ...)
+{
+   va_list args;
+   va_start(args, format);
+   va_list again;
+   va_copy(again, args);
+   int length = vsnprintf(nullptr, 0, format, args);
+   va_end(args);
+   std::string text(length > 0 ? (size_t)length : 0, '\0');
+   if (length > 0)
+      vsnprintf(&text[0], (size_t)length + 1, format, again);
+   va_end(again);
+   return text;
+}
+
+void BeginCheckStage(const char *label)
+{
+   if (label != nullptr)
+      g_stageLabel = label;
+   SetConsoleColor(CONSOLE_WHITE);
+   fputs("*", stdout);
+   SetConsoleColor(CONSOLE_NORMAL);
+   printf(" %-68s", g_stageLabel.c_str());
+   fflush(stdout);
+   g_nFixedAtStageStart = g_nErrorsFixed;
+   g_nFoundAtStageStart = g_nErrorsFound;
+}
+
+void EndCheckStage()
+{
+   int found = g_nErrorsFound - g_nFoundAtStageStart;
+   StageOutcome outcome = STAGE_PASSED;
+   if (found > 0)
+   {
+      outcome = (g_nErrorsFixed - g_nFixedAtStageStart == found) ? STAGE_FIXED : STAGE_ERROR;
+      BeginCheckStage(nullptr);
+   }
+   SetConsoleColor(CONSOLE_WHITE);
+   fputs("[", stdout);
+   SetConsoleColor(kOutcomeColor[outcome]);
+   printf("%s", kOutcomeText[outcome]);
+   SetConsoleColor(CONSOLE_WHITE);
+   fputs("]", stdout);
+   SetConsoleColor(CONSOLE_NORMAL);
+   printf("\n");
+}
+
+DB_RESULT CheckSelect(const std::string &query)
+{
+   DB_RESULT result = ExecSelect(query.c_str());
+   if (result == nullptr)
+      g_nSelectsFailed++;
+   return result;
+}
+
+bool AskAboutProblem(const std::string &question)
+{
+   g_nErrorsFound++;
+   fputs(question.c_str(), stdout);
+   return AskYesNo();
+}
+
+bool Repair(const std::string &statement)
+{
+   return ExecStatement(statement.c_str());
+}
+
+Presence TestPresence(const std::string &query)
+{
+   DB_RESULT result = CheckSelect(query);
+   if (result == nullptr)
+      return Presence::Unknown;
+   bool found = DBGetNumRows(result) > 0;
+   DBFreeResult(result);
+   return found ? Presence::Present : Presence::Missing;
+}
 
 bool RunCheckCommand()
 {
-   printf("This command is not available yet\n");
-   return false;
+   printf("Checking database:\n");
+   if (!PassFormatVersionGate(ReadFormatVersion()) || !PassLockGate())
+   {
+      printf("Database check %s\n", "aborted");
+      return false;
+   }
+
+   DBBegin(g_hConnection);
+   // One transaction for all stages: a repair of an earlier stage is seen by the later ones.
+   CheckNodeObjects();
+   CheckNodeSubObjects("interface", "interfaces");
+   CheckNodeSubObjects("network service", "network_services");
+   CheckClusterMembers();
+   CheckObjectTimestamps();
+   CheckEventPolicy();
+
+   bool sound = FinishTransaction();
+   printf("Database check %s\n", "completed");
+   return sound && g_nSelectsFailed == 0;
 }

@@ -1,0 +1,135 @@
+// Cluster member, timestamp and event-policy stages.
+#include <stdio.h>
+#include <time.h>
+
+#include "check/stages.h"
+
+namespace {
+
+// The timestamp question shows names cut to 1023 characters; the cluster
+// question cuts them to 63.
+const int kLongNameSize = 1024;
+const int kNameSize = 64;
+
+// The event code's high bit marks an event group.
+const uint32_t kEventGroupFlag = 0x80000000;
+
+// One pass of the policy stage: every row of |listQuery| whose id is missing
+// from the select that |existsQuery| builds for it is a problem; |question|
+// builds the question and |deleteFormat| the repair for an id. Rows already fetched are visited
+// even after a delete has removed them.
+template <typename Exists, typename Describe>
+void CheckPolicyList(const char *listQuery, Exists existsQuery, Describe question, const char *deleteFormat)
+{
+   DB_RESULT list = CheckSelect(listQuery);
+   if (list == nullptr)
+      return;
+   int count = DBGetNumRows(list);
+   for (int row = 0; row < count; row++)
+   {
+      uint32_t id = DBGetFieldULong(list, row, 0);
+      // A failed existence select proves nothing: never delete on its ground.
+      if (TestPresence(existsQuery(id)) != Presence::Missing)
+         continue;
+      if (AskAboutProblem(question(id)) && Repair(Format(deleteFormat, SignedId(id))))
+         g_nErrorsFixed++;
+   }
+   DBFreeResult(list);
+}
+
+}  // namespace
+
+char *LookupObjectName(uint32_t objectId, char *buffer, int size)
+{
+   snprintf(buffer, (size_t)size, "%s", "<unknown>");
+   DB_RESULT result = CheckSelect(Format("SELECT name FROM object_properties WHERE object_id=%d", SignedId(objectId)));
+   if (result == nullptr)
+      return buffer;
+   if (DBGetNumRows(result) > 0)
+      DBGetField(result, 0, 0, buffer, size);
+   DBFreeResult(result);
+   return buffer;
+}
+
+Presence NodeExists(uint32_t nodeId)
+{
+   return TestPresence(Format("SELECT id FROM nodes WHERE id=%d", SignedId(nodeId)));
+}
+
+void CheckClusterMembers()
+{
+   BeginCheckStage("Checking cluster objects...");
+   DB_RESULT members = CheckSelect("SELECT cluster_id,node_id FROM cluster_members");
+   if (members != nullptr)
+   {
+      int count = DBGetNumRows(members);
+      for (int row = 0; row < count; row++)
+      {
+         uint32_t nodeId = DBGetFieldULong(members, row, 1);
+         if (NodeExists(nodeId) != Presence::Missing)
+            continue;
+         uint32_t clusterId = DBGetFieldULong(members, row, 0);
+         char name[kNameSize];
+         LookupObjectName(clusterId, name, kNameSize);
+         if (AskAboutProblem(Format("\rCluster object %s [%d] refers to non-existing node %d. Dereference? (Y/N) ",
+                                    name, SignedId(clusterId), SignedId(nodeId))) &&
+             Repair(Format("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", SignedId(clusterId),
+                           SignedId(nodeId))))
+            g_nErrorsFixed++;
+      }
+      DBFreeResult(members);
+   }
+   EndCheckStage();
+}
+
+void CheckObjectTimestamps()
+{
+   BeginCheckStage("Checking object properties...");
+   DB_RESULT objects = CheckSelect("SELECT object_id,name,last_modified FROM object_properties");
+   if (objects != nullptr)
+   {
+      int count = DBGetNumRows(objects);
+      for (int row = 0; row < count; row++)
+      {
+         if (DBGetFieldULong(objects, row, 2) != 0)
+            continue;
+         uint32_t id = DBGetFieldULong(objects, row, 0);
+         char name[kLongNameSize];
+         DBGetField(objects, row, 1, name, kLongNameSize);
+         if (AskAboutProblem(Format("\rObject %d [%s] has invalid timestamp. Correct? (Y/N) ", SignedId(id), name)) &&
+             Repair(Format("UPDATE object_properties SET last_modified=%ld WHERE object_id=%d", (long)time(nullptr),
+                           SignedId(id))))
+            g_nErrorsFixed++;
+      }
+      DBFreeResult(objects);
+   }
+   EndCheckStage();
+}
+
+void CheckEventPolicy()
+{
+   BeginCheckStage("Checking event processing policy...");
+   CheckPolicyList(
+      "SELECT object_id FROM policy_source_list",
+      [](uint32_t id) { return Format("SELECT object_id FROM object_properties WHERE object_id=%d", SignedId(id)); },
+      [](uint32_t id) { return Format("\rInvalid object ID %d used. Correct? (Y/N) ", SignedId(id)); },
+      "DELETE FROM policy_source_list WHERE object_id=%d");
+   CheckPolicyList(
+      "SELECT event_code FROM policy_event_list",
+      [](uint32_t code) {
+         if (code & kEventGroupFlag)
+            return Format("SELECT id FROM event_groups WHERE id=%d", SignedId(code));
+         return Format("SELECT event_code FROM event_cfg WHERE event_code=%d", SignedId(code));
+      },
+      [](uint32_t code) {
+         return Format("\rInvalid event%s ID 0x%08X used. Correct? (Y/N) ", (code & kEventGroupFlag) ? " group" : "",
+                       code);
+      },
+      "DELETE FROM policy_event_list WHERE event_code=%d");
+   CheckPolicyList(
+      "SELECT action_id FROM policy_action_list",
+      [](uint32_t id) { return Format("SELECT action_id FROM actions WHERE action_id=%d", SignedId(id)); },
+      [](uint32_t id) { return Format("\rInvalid action ID %d used. Correct? (Y/N) ", SignedId(id)); },
+      "DELETE FROM policy_action_list WHERE action_id=%d");
+   EndCheckStage();
+}
