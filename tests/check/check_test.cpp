@@ -37,8 +37,7 @@ TEST_F(CheckCommandTest, CleanDatabasePassesEveryStage)
    EXPECT_EQ("", run.err);
 
    // The "[" of the result stands at column 70.
-   const std::string line = "* Checking node objects..." + std::string(44, ' ') + "[PASSED]
-";
+   const std::string line = "* Checking node objects..." + std::string(44, ' ') + "[PASSED]\n";
    EXPECT_EQ(70u, line.find('['));
    EXPECT_NE(std::string::npos, run.out.find(line)) << run.out;
 }
