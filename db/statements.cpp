@@ -7,6 +7,17 @@
 #include "lib/kvsrv/kvsrv_driver.h"
 #include "lib/platform/console.h"
 
+namespace {
+
+int s_nFailedStatements = 0;
+
+}  // namespace
+
+int FailedStatementCount()
+{
+   return s_nFailedStatements;
+}
+
 void EchoStatement(const char *statement)
 {
    SetConsoleColor(CONSOLE_WHITE);
@@ -25,6 +36,7 @@ bool ExecStatement(const char *statement)
    char error[KV_DRIVER_ERROR_SIZE];
    if (DBQueryEx(g_hConnection, statement, error))
       return true;
+   s_nFailedStatements++;
    printf("SQL query failed (%s):\n", error);
    SetConsoleColor(CONSOLE_YELLOW);
    printf("%s\n", statement);
@@ -39,6 +51,7 @@ DB_RESULT ExecSelect(const char *query)
    DB_RESULT result = DBSelect(g_hConnection, query);
    if (result != nullptr)
       return result;
+   s_nFailedStatements++;
    printf("SQL query failed:\n");
    SetConsoleColor(CONSOLE_YELLOW);
    printf("%s\n", query);

@@ -16,6 +16,10 @@ bool ExecStatement(const char *statement);
 // DBFreeResult) or nullptr after reporting the failure.
 DB_RESULT ExecSelect(const char *query);
 
+// How many statements and selects have failed (and been reported) through
+// ExecStatement and ExecSelect since the program started.
+int FailedStatementCount();
+
 // Returns true when the select succeeds and returns at least one row.
 bool RowExists(const char *query);
 

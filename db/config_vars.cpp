@@ -1,0 +1,119 @@
+// Configuration variables.
+#include "db/config_vars.h"
+
+#include <ctype.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "db/scripts.h"
+#include "db/settings.h"
+#include "db/statements.h"
+#include "lib/kvsrv/kvsrv.h"
+
+namespace {
+
+// Longest variable name that is looked up at all.
+const size_t kMaxNameLength = 127;
+
+std::string ValueQuery(const char *name)
+{
+   return "SELECT var_value FROM config WHERE var_name='" + DoubleQuotes(name) + "'";
+}
+
+// strtol with base 0, saturating at the limits of 32 bits as a 32-bit long
+// does: an out-of-range value must not wrap into some unrelated number.
+int32_t ToInt32(const char *text)
+{
+   long long value = strtoll(text, nullptr, 0);
+   if (value > INT32_MAX)
+      return INT32_MAX;
+   if (value < INT32_MIN)
+      return INT32_MIN;
+   return (int32_t)value;
+}
+
+// strtoul with base 0 as a 32-bit unsigned long works: a minus sign negates
+// the magnitude modulo 2^32 ("-1" is all bits set), and a magnitude beyond 32
+// bits saturates.
+uint32_t ToUInt32(const char *text)
+{
+   const char *p = text;
+   while (isspace((unsigned char)*p))
+      p++;
+   bool negative = (*p == '-');
+   if (*p == '-' || *p == '+')
+      p++;
+   if (*p == '-' || *p == '+')
+      return 0;  // a second sign is no number
+   unsigned long long magnitude = strtoull(p, nullptr, 0);
+   if (magnitude > UINT32_MAX)
+      return UINT32_MAX;
+   return negative ? (uint32_t)(0u - (uint32_t)magnitude) : (uint32_t)magnitude;
+}
+
+}  // namespace
+
+bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue)
+{
+   if (size == 0)
+      return false;
+   strncpy(buffer, defaultValue, size - 1);
+   buffer[size - 1] = 0;
+   if (strlen(name) > kMaxNameLength)
+      return false;
+   DB_RESULT result = ExecSelect(ValueQuery(name).c_str());
+   if (result == nullptr)
+      return false;
+   bool found = DBGetNumRows(result) > 0;
+   if (found)
+   {
+      DBGetField(result, 0, 0, buffer, (int)size);
+      DecodeSQLString(buffer);
+   }
+   DBFreeResult(result);
+   return found;
+}
+
+int32_t FetchConfigInt(const char *name, int32_t defaultValue)
+{
+   char text[64];
+   if (!FetchConfigText(name, text, sizeof(text), ""))
+      return defaultValue;
+   return ToInt32(text);
+}
+
+uint32_t FetchConfigUInt(const char *name, uint32_t defaultValue)
+{
+   char text[64];
+   if (!FetchConfigText(name, text, sizeof(text), ""))
+      return defaultValue;
+   return ToUInt32(text);
+}
+
+bool PutConfigVariable(const char *name, const char *value, int isVisible, int needServerRestart, bool overwrite)
+{
+   bool exists = false;
+   DB_RESULT result = DBSelect(g_hConnection, ValueQuery(name).c_str());
+   if (result != nullptr)
+   {
+      exists = DBGetNumRows(result) > 0;
+      DBFreeResult(result);
+   }
+   if (exists && !overwrite)
+      return true;
+
+   char *encoded = EncodeSQLString(value);
+   std::string quotedName = DoubleQuotes(name);
+   std::string statement;
+   if (exists)
+      statement = FormatStatement("UPDATE config SET var_value='%s' WHERE var_name='%s'", encoded, quotedName.c_str());
+   else
+      statement = FormatStatement(
+         "INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ('%s','%s',%d,%d)",
+         quotedName.c_str(), encoded, isVisible, needServerRestart);
+   free(encoded);
+   return ExecStatement(statement.c_str());
+}

@@ -1,0 +1,26 @@
+// The server's configuration variables (rows of the config table): reading
+// them with a default, and creating or overwriting them.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Reads the variable |name| into |buffer| (|size| bytes), decoded from its
+// stored-text form and cut to size-1 bytes. Returns true when it was found;
+// otherwise the buffer holds |defaultValue| (cut the same way). Names of 128
+// characters or more are never looked up. The select is echoed under -t and
+// its failure reported.
+bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue);
+
+// Reads the variable as a number in C notation (0x… hexadecimal, 0… octal,
+// else decimal; conversion stops at the first character that does not fit, and
+// no digits give 0). Returns |defaultValue| when the variable cannot be read.
+int32_t FetchConfigInt(const char *name, int32_t defaultValue);
+uint32_t FetchConfigUInt(const char *name, uint32_t defaultValue);
+
+// Stores |value| (encoded into stored-text form) as the variable |name|.
+// An absent variable is created with |isVisible| and |needServerRestart|; an
+// existing one keeps everything unless |overwrite| is set, and then gets the new
+// value only. The existence test is neither echoed nor reported. Returns true on
+// success (also when an existing variable is left alone).
+bool PutConfigVariable(const char *name, const char *value, int isVisible, int needServerRestart, bool overwrite);

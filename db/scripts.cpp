@@ -1,0 +1,98 @@
+// Scripts, dialect macros and table creation.
+#include "db/scripts.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <vector>
+
+#include "db/settings.h"
+#include "db/statements.h"
+#include "lib/korvel/korvel.h"
+
+const ColumnTypeNamesRow ColumnTypeNames[5] = {
+   {"text", "bigint"},         // MySQL
+   {"varchar", "bigint"},      // PgSQL
+   {"text", "bigint"},         // MSSQL
+   {"clob", "number(20)"},     // Oracle
+   {"varchar", "number(20)"},  // SQLite
+};
+
+void ReplaceColumnTypeMacros(char *text)
+{
+   const ColumnTypeNamesRow &names = ColumnTypeNames[g_nSyntax];
+   TranslateStr(text, "$SQL:TEXT", names.text);
+   TranslateStr(text, "$SQL:INT64", names.int64);
+}
+
+bool RunScript(const char *script)
+{
+   std::vector<char> copy(script, script + strlen(script) + 1);
+   ReplaceColumnTypeMacros(copy.data());
+   char *line = copy.data();
+   while (*line != 0)
+   {
+      char *next = strchr(line, '\n');
+      if (next != nullptr)
+         *next++ = 0;
+      else
+         next = line + strlen(line);
+      if (strcmp(line, "<END>") == 0)
+         return true;
+      // ExecStatement echoes, runs and reports exactly as a script line needs;
+      // an empty line (none occurs in a script) is passed over.
+      if (!ExecStatement(line) && !g_bSkipErrors)
+         return false;
+      line = next;
+   }
+   return true;
+}
+
+bool ExecCreateTable(const char *statement)
+{
+   std::string text = statement;
+   ReplaceColumnTypeMacros(&text[0]);
+   text.resize(strlen(text.c_str()));
+   if (g_nSyntax == DB_SYNTAX_MYSQL)
+      text += g_pszTableType;
+   return ExecStatement(text.c_str());
+}
+
+bool AddPrimaryKey(const char *table, const char *columns)
+{
+   if (g_nSyntax == DB_SYNTAX_SQLITE)
+      return true;
+   return ExecStatement(FormatStatement("ALTER TABLE %s ADD PRIMARY KEY (%s)", table, columns).c_str());
+}
+
+std::string FormatStatement(const char *format, ...)
+{
+   va_list args;
+   va_start(args, format);
+   va_list again;
+   va_copy(again, args);
+   int length = vsnprintf(nullptr, 0, format, args);
+   va_end(args);
+   std::string text;
+   if (length > 0)
+   {
+      text.resize((size_t)length + 1);
+      vsnprintf(&text[0], text.size(), format, again);
+      text.resize((size_t)length);
+   }
+   va_end(again);
+   return text;
+}
+
+std::string DoubleQuotes(const char *text)
+{
+   std::string out;
+   for (const char *p = text; *p != 0; p++)
+   {
+      out += *p;
+      if (*p == '\'')
+         out += '\'';
+   }
+   return out;
+}

@@ -1,0 +1,41 @@
+// Embedded multi-statement scripts, the column-type macros of the dialects,
+// table creation and primary keys, and composing statements to their full length.
+#pragma once
+
+#include <string>
+
+// What "$SQL:TEXT" and "$SQL:INT64" become in one dialect.
+struct ColumnTypeNamesRow
+{
+   const char *text;    // long-text column type
+   const char *int64;   // 64-bit integer column type
+};
+
+// Indexed by g_nSyntax (DatabaseSyntax).
+extern const ColumnTypeNamesRow ColumnTypeNames[5];
+
+// Replaces every "$SQL:TEXT" and then every "$SQL:INT64" in |text| by the
+// connected dialect's types, in place. The text never grows.
+void ReplaceColumnTypeMacros(char *text);
+
+// Runs a script: one statement per line, lines separated by '\n', ending with
+// the line "<END>". Macros are replaced first; each line is echoed under -t and
+// a failed line is reported. Returns true when it reached "<END>" (or the end
+// of the text), false at the first failed line unless -X lets it go on.
+bool RunScript(const char *script);
+
+// Runs one CREATE TABLE statement with its macros replaced and, on MySQL, the
+// table type of -I/-M appended. Returns the result of ExecStatement.
+bool ExecCreateTable(const char *statement);
+
+// Adds a primary key on |columns| (comma-separated) of |table|. Returns true on
+// success; on SQLite, which cannot add one afterwards, returns true and runs nothing.
+bool AddPrimaryKey(const char *table, const char *columns);
+
+// printf into a string of whatever length the result needs.
+std::string FormatStatement(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Returns |text| with every single quote doubled, so that text copied from the
+// database or the configuration between single quotes of a statement stays one
+// literal. Text without quotes comes back unchanged.
+std::string DoubleQuotes(const char *text);
