@@ -35,12 +35,13 @@ inline std::string StageLine(int stage)
    return line;
 }
 
-// What a stage with problems prints between its two stage lines (the
-// questions with their answers and any repair output), and its result.
+// What a stage prints after its stage line (questions with their answers,
+// repair and failure output), and its result. A stage with problems prints its
+// stage line again before a "FIXED " or "ERROR " result; a "PASSED" one does not.
 struct StageText
 {
    std::string body;
-   std::string result;   // "FIXED " or "ERROR "
+   std::string result;   // "PASSED", "FIXED " or "ERROR "
 };
 
 // The whole output of the six stages: a stage missing from |problems| passed.
@@ -52,6 +53,8 @@ inline std::string StagesOutput(const std::map<int, StageText> &problems = {})
       auto it = problems.find(stage);
       if (it == problems.end())
          out += StageLine(stage) + "[PASSED]\n";
+      else if (it->second.result == "PASSED")
+         out += StageLine(stage) + it->second.body + "[PASSED]\n";
       else
          out += StageLine(stage) + it->second.body + StageLine(stage) + "[" + it->second.result + "]\n";
    }

@@ -1,0 +1,114 @@
+// The check command against the scripted driver: failures no engine can be
+// made to show on demand (a failed existence select, a failed commit) and the
+// order of the transaction calls.
+#include <string>
+#include <vector>
+
+#include "tests/check/check_support.h"
+#include "tests/support/scripted.h"
+
+namespace checktest {
+namespace {
+
+const std::string kBanner = kBannerText;
+const char kVersionRule[] = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => 83\n";
+
+// A select that fails does not prove that a row is missing: the failure is
+// reported, and nothing is offered for repair on its ground.
+TEST(CheckScriptedTest, FailedSelectIsReportedAndNothingIsOffered)
+{
+   struct Case
+   {
+      const char *what;
+      std::string rules;
+      int stage;
+      std::string failedQuery;
+   } cases[] = {
+      {"node of a cluster member",
+       "select SELECT cluster_id,node_id FROM cluster_members => 30|77\n"
+       "fail SELECT id FROM nodes WHERE id=77 => connection lost\n",
+       CLUSTERS, "SELECT id FROM nodes WHERE id=77"},
+      {"policy source object",
+       "select SELECT object_id FROM policy_source_list => 40\n"
+       "fail SELECT object_id FROM object_properties WHERE object_id=40 => connection lost\n",
+       POLICY, "SELECT object_id FROM object_properties WHERE object_id=40"},
+      {"policy event group",
+       "select SELECT event_code FROM policy_event_list => -2147483648\n"
+       "fail SELECT id FROM event_groups WHERE id=-2147483648 => connection lost\n",
+       POLICY, "SELECT id FROM event_groups WHERE id=-2147483648"},
+      {"policy event",
+       "select SELECT event_code FROM policy_event_list => 26\n"
+       "fail SELECT event_code FROM event_cfg WHERE event_code=26 => connection lost\n",
+       POLICY, "SELECT event_code FROM event_cfg WHERE event_code=26"},
+      {"policy action",
+       "select SELECT action_id FROM policy_action_list => 7\n"
+       "fail SELECT action_id FROM actions WHERE action_id=7 => connection lost\n",
+       POLICY, "SELECT action_id FROM actions WHERE action_id=7"},
+      {"subnets of a node with an address",
+       "select SELECT id,primary_ip FROM nodes => 9|10.0.0.9\n"
+       "select SELECT name,is_deleted FROM object_properties WHERE object_id=9 => n9|0\n"
+       "fail SELECT subnet_id FROM nsmap WHERE node_id=9 => connection lost\n",
+       NODES, "SELECT subnet_id FROM nsmap WHERE node_id=9"},
+      {"properties of a node (deleted or not is unknown)",
+       "select SELECT id,primary_ip FROM nodes => 9|10.0.0.9\n"
+       "fail SELECT name,is_deleted FROM object_properties WHERE object_id=9 => connection lost\n",
+       NODES, "SELECT name,is_deleted FROM object_properties WHERE object_id=9"},
+      {"parent of an interface",
+       "select SELECT id,node_id FROM interfaces => 11|9\n"
+       "select SELECT name,is_deleted FROM object_properties WHERE object_id=11 => eth0|0\n"
+       "fail SELECT name FROM object_properties WHERE object_id=9 AND is_deleted=0 => connection lost\n",
+       INTERFACES, "SELECT name FROM object_properties WHERE object_id=9 AND is_deleted=0"},
+      {"list of a stage",
+       "fail SELECT id,node_id FROM network_services => connection lost\n",
+       SERVICES, "SELECT id,node_id FROM network_services"},
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(c.what);
+      ScriptedDatabase db("SQLITE", kVersionRule + c.rules);
+      ToolRun run = db.Run({"check"}, "YYYY");
+      EXPECT_EQ(kBanner + kHead +
+                   StagesOutput({{c.stage, {"SQL query failed:\n" + c.failedQuery + "\n", "PASSED"}}}) + kClean,
+                run.out);
+      EXPECT_TRUE(db.Statements().empty()) << db.Statements()[0];
+      // The check could not look at everything, so it does not report success.
+      EXPECT_EQ(7, run.exitCode);
+   }
+}
+
+TEST(CheckScriptedTest, RepairsRunInsideOneTransaction)
+{
+   ScriptedDatabase db("SQLITE", std::string(kVersionRule) + "select SELECT action_id FROM policy_action_list => 7\n");
+   ToolRun run = db.Run({"check"}, "YY");
+   EXPECT_EQ(0, run.exitCode) << run.out;
+   std::vector<std::string> calls = db.Calls();
+   std::vector<std::string> tail(calls.end() - 4, calls.end());
+   EXPECT_EQ((std::vector<std::string>{"select SELECT action_id FROM policy_action_list",
+                                       "select SELECT action_id FROM actions WHERE action_id=7",
+                                       "execute DELETE FROM policy_action_list WHERE action_id=7", "commit"}),
+             tail);
+   // Nothing but the version and lock reads comes before the transaction.
+   size_t begin = 0;
+   while (begin < calls.size() && calls[begin] != "begin")
+      begin++;
+   ASSERT_LT(begin, calls.size());
+   for (size_t i = 0; i < begin; i++)
+      EXPECT_EQ(0u, calls[i].find("select SELECT var_value FROM config")) << calls[i];
+}
+
+TEST(CheckScriptedTest, FailedCommitIsNotSuccess)
+{
+   ScriptedDatabase db("SQLITE", std::string(kVersionRule) +
+                                    "select SELECT action_id FROM policy_action_list => 7\n"
+                                    "fail commit => serialization failure\n");
+   ToolRun run = db.Run({"check"}, "YY");
+   EXPECT_EQ(kBanner + kHead +
+                StagesOutput({{POLICY, {"\rInvalid action ID 7 used. Correct? (Y/N) Y\n", "FIXED "}}}) +
+                "1 errors was found, 1 errors was corrected\nAll errors in database was fixed\n"
+                "Commit changes (Y/N) Y\nCommitting changes...\nDatabase check completed\n",
+             run.out);
+   EXPECT_EQ(7, run.exitCode);
+}
+
+}  // namespace
+}  // namespace checktest
