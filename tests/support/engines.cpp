@@ -51,27 +51,136 @@ void SqliteDrop(const std::string &, const TempDir &)
    // The file goes with the temporary directory.
 }
 
-bool NotConfigured(std::string *why)
+// The server engines: where the server is comes from the environment that
+// scripts/servers prints; each test database is made and dropped through an
+// administrative connection of the driver under test itself.
+struct ServerEngine
 {
-   *why = std::string("engine ") + getenv("KV_TEST_ENGINE") +
-          " is not set up here; scripts/test starts its server and runs these tests";
+   const char *name;
+   const char *serverVariable;  // host:port, or the ODBC data source name
+   const char *loginVariable;
+   const char *passwordVariable;
+   const char *adminDatabase;   // database the administrative connection opens
+   const char *dropStatement;   // printf format with the database name
+};
+
+const ServerEngine kPgsql = {"pgsql", "KV_PGSQL_SERVER", "KV_PGSQL_LOGIN", "KV_PGSQL_PASSWORD", "postgres",
+                             "DROP DATABASE IF EXISTS %s WITH (FORCE)"};
+const ServerEngine kMysql = {"mysql", "KV_MYSQL_SERVER", "KV_MYSQL_LOGIN", "KV_MYSQL_PASSWORD", "",
+                             "DROP DATABASE IF EXISTS %s"};
+const ServerEngine kOdbc = {"odbc", "KV_ODBC_DSN", "KV_ODBC_LOGIN", "KV_ODBC_PASSWORD", "postgres",
+                            "DROP DATABASE IF EXISTS %s WITH (FORCE)"};
+
+std::string Env(const char *name)
+{
+   const char *value = getenv(name);
+   return value != nullptr ? value : "";
+}
+
+bool ServerAvailable(const ServerEngine &e, std::string *why)
+{
+   if (!Env(e.serverVariable).empty())
+      return true;
+   *why = std::string(e.serverVariable) + " is not set, so engine " + e.name +
+          " is skipped; scripts/test starts the test servers, or run: eval \"$(scripts/servers start)\"";
    return false;
 }
 
-ConnectionSettings NoCreate(const std::string &, const TempDir &)
+ConnectionSettings ServerSettings(const ServerEngine &e, const std::string &database)
 {
-   abort();
+   ConnectionSettings s;
+   s.server = Env(e.serverVariable);
+   s.login = Env(e.loginVariable);
+   s.password = Env(e.passwordVariable);
+   s.database = database;
+   return s;
 }
 
-void NoDrop(const std::string &, const TempDir &)
+// Runs one administrative statement on a connection to the admin database,
+// opened once per process and kept; aborts the tests when it fails.
+bool AdminExec(const ServerEngine &e, const std::string &statement, bool mustSucceed)
 {
+   static db_handle_t admin = nullptr;
+   if (admin == nullptr)
+   {
+      ServerSettings(e, e.adminDatabase).Apply();
+      admin = DBConnect();
+      if (admin == nullptr)
+      {
+         fprintf(stderr, "cannot connect to the %s test server at %s\n", e.name, Env(e.serverVariable).c_str());
+         abort();
+      }
+   }
+   char error[1024];
+   if (DBQueryEx(admin, statement.c_str(), error))
+      return true;
+   fprintf(stderr, "%s: %s: %s\n", e.name, statement.c_str(), error);
+   if (mustSucceed)
+      abort();
+   return false;
+}
+
+ConnectionSettings ServerCreate(const ServerEngine &e, const std::string &name)
+{
+   char drop[256];
+   snprintf(drop, sizeof(drop), e.dropStatement, name.c_str());
+   AdminExec(e, drop, false);  // left over by a crashed run with the same process id
+   AdminExec(e, "CREATE DATABASE " + name, true);
+   return ServerSettings(e, name);
+}
+
+void ServerDrop(const ServerEngine &e, const std::string &name)
+{
+   char drop[256];
+   snprintf(drop, sizeof(drop), e.dropStatement, name.c_str());
+   AdminExec(e, drop, false);
+}
+
+bool PgsqlAvailable(std::string *why)
+{
+   return ServerAvailable(kPgsql, why);
+}
+ConnectionSettings PgsqlCreate(const std::string &name, const TempDir &)
+{
+   return ServerCreate(kPgsql, name);
+}
+void PgsqlDrop(const std::string &name, const TempDir &)
+{
+   ServerDrop(kPgsql, name);
+}
+
+bool MysqlAvailable(std::string *why)
+{
+   return ServerAvailable(kMysql, why);
+}
+ConnectionSettings MysqlCreate(const std::string &name, const TempDir &)
+{
+   return ServerCreate(kMysql, name);
+}
+void MysqlDrop(const std::string &name, const TempDir &)
+{
+   ServerDrop(kMysql, name);
+}
+
+bool OdbcAvailable(std::string *why)
+{
+   return ServerAvailable(kOdbc, why);
+}
+ConnectionSettings OdbcCreate(const std::string &name, const TempDir &)
+{
+   return ServerCreate(kOdbc, name);
+}
+void OdbcDrop(const std::string &name, const TempDir &)
+{
+   ServerDrop(kOdbc, name);
 }
 
 const EngineOps kEngines[] = {
    {"sqlite", "sqlite", "SQLITE", SqliteAvailable, SqliteCreate, SqliteDrop},
-   {"pgsql", "pgsql", "PGSQL", NotConfigured, NoCreate, NoDrop},
-   {"mysql", "mysql", "MYSQL", NotConfigured, NoCreate, NoDrop},
-   {"odbc", "odbc", "PGSQL", NotConfigured, NoCreate, NoDrop},
+   {"pgsql", "pgsql", "PGSQL", PgsqlAvailable, PgsqlCreate, PgsqlDrop},
+   {"mysql", "mysql", "MYSQL", MysqlAvailable, MysqlCreate, MysqlDrop},
+   // PostgreSQL through its ODBC driver: the way MSSQL and Oracle are reached.
+   {"odbc", "odbc", "PGSQL", OdbcAvailable, OdbcCreate, OdbcDrop},
 };
 
 }  // namespace
