@@ -76,6 +76,54 @@ TEST(CheckScriptedTest, FailedSelectIsReportedAndNothingIsOffered)
    }
 }
 
+// A delete that fails leaves its problem unrepaired; what else runs depends on the class.
+TEST(CheckScriptedTest, FailedDeletes)
+{
+   struct Case
+   {
+      const char *what;
+      std::string rules;
+      int stage;
+      std::string question;
+      std::string failed;
+      std::vector<std::string> statements;
+   } cases[] = {
+      {"node: the acl delete is skipped, the properties delete still runs",
+       "select SELECT id,primary_ip FROM nodes => 9|10.0.0.9\n"
+       "select SELECT name,is_deleted FROM object_properties WHERE object_id=9 => n9|0\n"
+       "fail DELETE FROM nodes => locked\n",
+       NODES, "\rUnlinked node object 9 (\"n9\"). Delete? (Y/N) Y\n", "DELETE FROM nodes WHERE id=9",
+       {"DELETE FROM nodes WHERE id=9", "DELETE FROM object_properties WHERE object_id=9"}},
+      {"node: a failed properties delete also leaves it unrepaired",
+       "select SELECT id,primary_ip FROM nodes => 9|10.0.0.9\n"
+       "select SELECT name,is_deleted FROM object_properties WHERE object_id=9 => n9|0\n"
+       "fail DELETE FROM object_properties => locked\n",
+       NODES, "\rUnlinked node object 9 (\"n9\"). Delete? (Y/N) Y\n",
+       "DELETE FROM object_properties WHERE object_id=9",
+       {"DELETE FROM nodes WHERE id=9", "DELETE FROM acl WHERE object_id=9",
+        "DELETE FROM object_properties WHERE object_id=9"}},
+      {"interface: nothing more is deleted",
+       "select SELECT id,node_id FROM interfaces => 11|9\n"
+       "select SELECT name,is_deleted FROM object_properties WHERE object_id=11 => eth0|0\n"
+       "fail DELETE FROM interfaces => locked\n",
+       INTERFACES, "\rUnlinked interface object 11 (\"eth0\"). Delete? (Y/N) Y\n",
+       "DELETE FROM interfaces WHERE id=11", {"DELETE FROM interfaces WHERE id=11"}},
+   };
+   for (const Case &c : cases)
+   {
+      SCOPED_TRACE(c.what);
+      ScriptedDatabase db("SQLITE", kVersionRule + c.rules);
+      ToolRun run = db.Run({"check"}, "Y");
+      EXPECT_EQ(kBanner + kHead +
+                   StagesOutput({{c.stage, {c.question + "SQL query failed (locked):\n" + c.failed + "\n", "ERROR "}}}) +
+                   "1 errors was found, 0 errors was corrected\nDatabase still contain errors\nDatabase check completed\n",
+                run.out);
+      EXPECT_EQ(c.statements, db.Statements());
+      EXPECT_EQ("rollback", db.Calls().back());
+      EXPECT_EQ(7, run.exitCode);
+   }
+}
+
 TEST(CheckScriptedTest, RepairsRunInsideOneTransaction)
 {
    ScriptedDatabase db("SQLITE", std::string(kVersionRule) + "select SELECT action_id FROM policy_action_list => 7\n");
