@@ -1,0 +1,350 @@
+// Upgrading a format-69 database to 83, end to end: what the run prints, and
+// what every step leaves in the database.
+#include <string>
+#include <vector>
+
+#include "tests/support/harness.h"
+#include "tests/upgrade/upgrade_support.h"
+
+namespace {
+
+const std::string kBanner = kBannerText;
+const std::string kStart = kBanner + "Upgrading database...\n";
+const std::string kSucceeded = "Database upgrade succeeded\n";
+
+class Upgrade69Test : public EngineTest
+{
+protected:
+   void SetUp() override
+   {
+      EngineTest::SetUp();
+      if (IsSkipped())
+         return;
+      LoadFormat69(db());
+   }
+
+   std::string Config(const std::string &name)
+   {
+      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
+   }
+   std::string ConfigFlags(const std::string &name)
+   {
+      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
+      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
+   }
+   bool TableExists(const std::string &table) { return db().Exec("SELECT * FROM " + table + " WHERE 1=0"); }
+   bool IsMySql() { return db().engine() == "mysql"; }
+};
+
+TEST_F(Upgrade69Test, From69To83InOneRun)
+{
+   ToolRun run = db().Run({"upgrade"});
+   ASSERT_EQ(kStart + UpgradeLines(69, 83) + kSucceeded, run.out) << run.err;
+   EXPECT_EQ(0, run.exitCode);
+   EXPECT_EQ("83", Config("DBFormatVersion"));
+
+   // 69 to 70: user tags; retention periods in days.
+   EXPECT_EQ((Rows{{"#00"}}), db().Query("SELECT user_tag FROM snmp_trap_cfg"));
+   EXPECT_EQ((Rows{{"#00"}}), db().Query("SELECT user_tag FROM event_log"));
+   EXPECT_EQ("2", Config("EventLogRetentionTime"));
+   EXPECT_EQ("0,1", ConfigFlags("EventLogRetentionTime"));   // an existing variable keeps its flags
+   EXPECT_EQ("60", Config("SyslogRetentionTime"));
+   EXPECT_EQ("1,0", ConfigFlags("SyslogRetentionTime"));     // an absent one is created visible
+
+   // 70 to 71 and 71 to 72: poll counts and proxy nodes.
+   EXPECT_EQ((Rows{{"0"}, {"0"}}), db().Query("SELECT required_polls FROM nodes ORDER BY id"));
+   EXPECT_EQ((Rows{{"0"}}), db().Query("SELECT required_polls FROM interfaces"));
+   EXPECT_EQ((Rows{{"0"}}), db().Query("SELECT required_polls FROM network_services"));
+   EXPECT_EQ("1", Config("PollCountForStatusChange"));
+   EXPECT_EQ("1,1", ConfigFlags("PollCountForStatusChange"));
+   EXPECT_EQ((Rows{{"0"}, {"0"}}), db().Query("SELECT proxy_node FROM items ORDER BY item_id"));
+
+   // 72 to 73: situations.
+   EXPECT_EQ((Rows{{"0", "#00"}}), db().Query("SELECT situation_id,situation_instance FROM event_policy"));
+   EXPECT_TRUE(db().Exec("INSERT INTO policy_situation_attr_list (rule_id,situation_id,attr_name,attr_value) "
+                         "VALUES (1,2,'a','b')"));
+   EXPECT_TRUE(db().Exec("INSERT INTO situations (id,name,comments) VALUES (1,'s','c')"));
+   EXPECT_EQ("1", Config("AllowDirectSMS"));   // set before: not overwritten
+   EXPECT_EQ("<none>", Config("RetainCustomInterfaceNames"));   // created at 72, deleted at 78
+
+   // 73 to 74 and 75 to 76: event storms and beacons.
+   Rows events = db().Query("SELECT event_code,event_name,severity,flags,message,description FROM event_cfg "
+                            "WHERE event_code BETWEEN 48 AND 51 ORDER BY event_code");
+   EXPECT_EQ((Rows{{"48", "SYS_EVENT_STORM_DETECTED", "3", "1", "Event storm detected (Events per second: %1)",
+                    "Generated when system detects an event storm.#0D#0AParameters:#0D#0A   1) Events per second"
+                    "#0D#0A   2) Duration#0D#0A   3) Threshold"},
+                   {"49", "SYS_EVENT_STORM_ENDED", "0", "1", "Event storm ended",
+                    "Generated when system clears event storm condition.#0D#0AParameters:#0D#0A   1) Events per "
+                    "second#0D#0A   2) Duration#0D#0A   3) Threshold"},
+                   {"50", "SYS_NETWORK_CONN_LOST", "4", "1", "Korvel server network connectivity lost",
+                    "Generated when system detects loss of network connectivity based on beacon probing.#0D#0A"
+                    "Parameters:#0D#0A   1) Number of beacons"},
+                   {"51", "SYS_NETWORK_CONN_RESTORED", "0", "1", "Korvel server network connectivity restored",
+                    "Generated when system detects restoration of network connectivity based on beacon probing."
+                    "#0D#0AParameters:#0D#0A   1) Number of beacons"}}),
+             events);
+   EXPECT_EQ("<none>", Config("NumberOfEventProcessors"));
+   EXPECT_EQ("<none>", Config("EventStormThreshold"));
+   struct Variable
+   {
+      const char *name, *value, *flags;
+   } variables[] = {
+      {"EnableEventStormDetection", "0", "1,1"}, {"EventStormEventsPerSecond", "100", "1,1"},
+      {"EventStormDuration", "15", "1,1"},       {"UseInterfaceAliases", "0", "1,0"},
+      {"SyncNodeNamesWithDNS", "0", "1,0"},      {"AgentCommandTimeout", "2000", "1,1"},
+      {"BeaconHosts", "#00", "1,1"},             {"BeaconTimeout", "1000", "1,1"},
+      {"BeaconPollingInterval", "1000", "1,1"},  {"CheckTrustedNodes", "1", "1,1"},
+   };
+   for (const Variable &v : variables)
+   {
+      EXPECT_EQ(v.value, Config(v.name)) << v.name;
+      EXPECT_EQ(v.flags, ConfigFlags(v.name)) << v.name;
+   }
+
+   // 74 to 75: communities.
+   EXPECT_EQ((Rows{{"0"}, {"0"}}), db().Query("SELECT community_id FROM address_lists ORDER BY list_type"));
+   EXPECT_TRUE(db().Exec("INSERT INTO snmp_communities (id,community) VALUES (1,'public')"));
+
+   // 76 to 77: sequence numbers restart with every condition.
+   EXPECT_EQ((Rows{{"5", "0", "10", "100", "0", "1"}, {"5", "1", "11", "100", "1", "2"},
+                   {"7", "0", "12", "101", "2", "3"}}),
+             db().Query("SELECT condition_id,sequence_number,dci_id,node_id,dci_func,num_polls FROM cond_dci_map "
+                        "ORDER BY condition_id,sequence_number"));
+
+   // 77 to 78, 78 to 79: trusted nodes; modules gone.
+   EXPECT_TRUE(db().Exec("INSERT INTO trusted_nodes (source_object_id,target_node_id) VALUES (1,2)"));
+   EXPECT_FALSE(TableExists("modules"));
+
+   // 79 to 80: uname.
+   EXPECT_EQ((Rows{{"#00"}, {"#00"}}), db().Query("SELECT uname FROM nodes ORDER BY id"));
+
+   // 80 to 81: schedule ids over the whole table, texts copied as stored.
+   EXPECT_EQ((Rows{{"1", "3", "a"}, {"2", "3", "b"}, {"3", "9", "c"}, {"4", "9", "*/5 'weekday'"}}),
+             db().Query("SELECT schedule_id,item_id,schedule FROM dci_schedules ORDER BY schedule_id"));
+   EXPECT_TRUE(db().Exec("INSERT INTO object_custom_attributes (object_id,attr_name,attr_value) VALUES (1,'a','b')"));
+   EXPECT_TRUE(db().Exec("INSERT INTO web_maps (id,title,properties,data) VALUES (1,'t','p','d')"));
+
+   // 81 to 82: config_clob; 82 to 83: every alarm's timeout reset.
+   EXPECT_TRUE(db().Exec("INSERT INTO config_clob (var_name,var_value) VALUES ('a','b')"));
+   EXPECT_EQ((Rows{{"0", "43"}, {"0", "43"}}), db().Query("SELECT timeout,timeout_event FROM alarms ORDER BY alarm_id"));
+
+   // The primary keys of 80 to 81 hold everywhere but on SQLite, which cannot add one.
+   bool keyed = db().engine() != "sqlite";
+   EXPECT_EQ(!keyed, db().Exec("INSERT INTO address_lists (list_type,community_id,addr_type,addr1,addr2) "
+                               "VALUES (1,0,0,'10.0.0.0','255.0.0.0')"));
+   EXPECT_EQ(!keyed, db().Exec("INSERT INTO lpp_associations (lpp_id,node_id,log_file) VALUES (1,100,'/var/log/messages')"));
+
+   // Nothing is left for a second run.
+   run = db().Run({"upgrade"});
+   EXPECT_EQ(kStart + "Your database format is up to date\n", run.out);
+   EXPECT_EQ(0, run.exitCode);
+}
+
+TEST_F(Upgrade69Test, RetentionPeriodsBecomeDays)
+{
+   struct Case
+   {
+      const char *stored;     // nullptr: the variable is absent
+      const char *expected;
+   } cases[] = {
+      {nullptr, "60"},       {"172800", "2"},   {"86399", "1"},         {"0", "1"},
+      {"-5184000", "1"},     {"forever", "1"},  {"0x54600", "4"},       {"2591999", "29"},
+      {"99999999999", "24855"},   // beyond 32 bits: the largest period, not a wrapped one
+   };
+   // Two variables per run: EventLogRetentionTime and SyslogRetentionTime.
+   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i += 2)
+   {
+      TestDatabase fresh;
+      LoadFormat69(fresh);
+      const char *names[] = {"EventLogRetentionTime", "SyslogRetentionTime"};
+      for (size_t k = 0; k < 2 && i + k < sizeof(cases) / sizeof(cases[0]); k++)
+      {
+         fresh.DeleteConfig(names[k]);
+         if (cases[i + k].stored != nullptr)
+            fresh.SetConfig(names[k], cases[i + k].stored);
+      }
+      ToolRun run = fresh.Run({"upgrade"});
+      ASSERT_EQ(0, run.exitCode) << run.out;
+      for (size_t k = 0; k < 2 && i + k < sizeof(cases) / sizeof(cases[0]); k++)
+         EXPECT_EQ(cases[i + k].expected,
+                   fresh.Value(std::string("SELECT var_value FROM config WHERE var_name='") + names[k] + "'"))
+            << names[k] << " stored as " << (cases[i + k].stored ? cases[i + k].stored : "(absent)");
+   }
+}
+
+TEST_F(Upgrade69Test, EmptyConditionMapIsRebuiltEmpty)
+{
+   ASSERT_TRUE(db().Exec("DELETE FROM cond_dci_map"));
+   ASSERT_TRUE(db().Exec("DELETE FROM dci_schedules"));
+   ToolRun run = db().Run({"upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(69, 83) + kSucceeded, run.out);
+   EXPECT_EQ("0", db().Value("SELECT COUNT(*) FROM cond_dci_map"));
+   EXPECT_EQ("0", db().Value("SELECT COUNT(*) FROM dci_schedules"));
+   EXPECT_TRUE(db().Exec("SELECT sequence_number FROM cond_dci_map"));
+   EXPECT_TRUE(db().Exec("SELECT schedule_id FROM dci_schedules"));
+}
+
+TEST_F(Upgrade69Test, FailedStepRollsBackAndTheNextRunResumes)
+{
+   // Without the modules table, Step78To79 fails at "DROP TABLE modules".
+   ASSERT_TRUE(db().Exec("DROP TABLE modules"));
+   ToolRun run = db().Run({"upgrade"});
+   const std::string head = kStart + UpgradeLines(69, 79) + "SQL query failed (";
+   ASSERT_EQ(head, run.out.substr(0, head.size())) << run.out;
+   const std::string tail =
+      "):\nDROP TABLE modules\nRolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+   ASSERT_GE(run.out.size(), tail.size());
+   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
+   EXPECT_EQ(7, run.exitCode);
+   // Steps up to 78 stay committed; the failed one left nothing behind.
+   EXPECT_EQ("78", Config("DBFormatVersion"));
+   EXPECT_TRUE(TableExists("trusted_nodes"));
+   // Its DELETE was rolled back, except on MySQL, where the DROP TABLE that
+   // failed had committed the transaction implicitly before it ran.
+   EXPECT_EQ(IsMySql() ? "<none>" : "0", Config("RetainCustomInterfaceNames"));
+
+   // Put the table back: the next run resumes at 78.
+   ASSERT_TRUE(db().Exec("CREATE TABLE modules (module_id integer not null)"));
+   run = db().Run({"upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(78, 83) + kSucceeded, run.out);
+   EXPECT_EQ(0, run.exitCode);
+   EXPECT_EQ("83", Config("DBFormatVersion"));
+   EXPECT_EQ("<none>", Config("RetainCustomInterfaceNames"));
+}
+
+TEST_F(Upgrade69Test, RollbackUndoesTheWholeFailedStep)
+{
+   // Event 49 already there: Step73To74 inserts event 48, then fails on 49.
+   ASSERT_TRUE(db().Exec("INSERT INTO event_cfg VALUES (49,'OLD',0,0,'old','old')"));
+   ToolRun run = db().Run({"upgrade"});
+   EXPECT_EQ(7, run.exitCode);
+   const std::string tail = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+   ASSERT_GE(run.out.size(), tail.size());
+   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
+   EXPECT_NE(std::string::npos, run.out.find(UpgradeLines(69, 74) + "SQL query failed (")) << run.out;
+   EXPECT_EQ("73", Config("DBFormatVersion"));
+   EXPECT_EQ("0", db().Value("SELECT COUNT(*) FROM event_cfg WHERE event_code=48"));
+   EXPECT_EQ("1", Config("NumberOfEventProcessors"));
+   EXPECT_EQ("0", Config("EventStormThreshold"));
+   EXPECT_EQ("<none>", Config("EnableEventStormDetection"));
+
+   ASSERT_TRUE(db().Exec("DELETE FROM event_cfg WHERE event_code=49"));
+   run = db().Run({"upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(73, 83) + kSucceeded, run.out);
+   EXPECT_EQ(0, run.exitCode);
+}
+
+TEST_F(Upgrade69Test, SkipErrorsPassesOverFailuresAndCountsThem)
+{
+   // Two failures: the DROP of the missing modules table, and the select of
+   // the missing dci_schedules table (which then stays missing).
+   ASSERT_TRUE(db().Exec("DROP TABLE modules"));
+   ASSERT_TRUE(db().Exec("DROP TABLE dci_schedules"));
+   ToolRun run = db().Run({"-X", "upgrade"});
+   EXPECT_EQ(0, run.exitCode) << run.out;
+   const std::string tail = "2 failed SQL statements were ignored (-X)\n" + kSucceeded;
+   ASSERT_GE(run.out.size(), tail.size());
+   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
+   EXPECT_NE(std::string::npos, run.out.find("):\nDROP TABLE modules\nUpgrading from version 79 to 80\n")) << run.out;
+   EXPECT_NE(std::string::npos,
+             run.out.find("SQL query failed:\nSELECT item_id,schedule FROM dci_schedules\n")) << run.out;
+   EXPECT_EQ(std::string::npos, run.out.find("Rolling back")) << run.out;
+   // Everything else of the steps took effect, also after the failures (on
+   // PostgreSQL a failed statement costs only itself).
+   EXPECT_EQ("83", Config("DBFormatVersion"));
+   EXPECT_EQ("<none>", Config("RetainCustomInterfaceNames"));
+   EXPECT_FALSE(TableExists("dci_schedules"));
+   EXPECT_TRUE(TableExists("web_maps"));
+   EXPECT_EQ((Rows{{"0", "43"}, {"0", "43"}}), db().Query("SELECT timeout,timeout_event FROM alarms ORDER BY alarm_id"));
+}
+
+TEST_F(Upgrade69Test, SkipErrorsWithoutFailuresSaysNothingMore)
+{
+   ToolRun run = db().Run({"-X", "upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(69, 83) + kSucceeded, run.out);
+   EXPECT_EQ(0, run.exitCode);
+}
+
+TEST_F(Upgrade69Test, TraceShowsStatementsWithMacrosReplaced)
+{
+   ToolRun run = db().Run({"-t", "-I", "upgrade"});
+   ASSERT_EQ(0, run.exitCode) << run.out;
+   const std::string text = IsMySql() ? "text" : "varchar";
+   const std::string suffix = IsMySql() ? " ENGINE=InnoDB" : "";
+   const std::string expected[] = {
+      ">>> ALTER TABLE snmp_trap_cfg ADD user_tag varchar(63)\n>>> UPDATE snmp_trap_cfg SET user_tag='#00'\n",
+      ">>> SELECT var_value FROM config WHERE var_name='EventLogRetentionTime'\n",
+      ">>> UPDATE config SET var_value='2' WHERE var_name='EventLogRetentionTime'\n",
+      ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
+      "('SyslogRetentionTime','60',1,0)\n",
+      ">>> UPDATE config SET var_value='70' WHERE var_name='DBFormatVersion'\nUpgrading from version 70 to 71\n",
+      ">>> CREATE TABLE situations (id integer not null,name varchar(127) not null,comments " + text +
+         " not null,PRIMARY KEY(id))" + suffix + "\n",
+      ">>> INSERT INTO cond_dci_map (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) VALUES "
+      "(7,0,12,101,2,3)\n",
+      ">>> INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(9,4,'*/5 ''weekday''')\n",
+      ">>> CREATE TABLE config_clob (var_name varchar(63) not null,var_value " + text +
+         " not null,PRIMARY KEY(var_name))" + suffix + "\n",
+      ">>> UPDATE alarms SET timeout=0,timeout_event=43\n",
+   };
+   for (const std::string &e : expected)
+      EXPECT_NE(std::string::npos, run.out.find(e)) << "missing: " << e << "\nin:\n" << run.out;
+   EXPECT_EQ(std::string::npos, run.out.find("$SQL:")) << run.out;
+   // The engine clause goes on the tables ExecCreateTable makes, and on nothing else.
+   size_t engineClauses = 0;
+   for (size_t p = run.out.find(" ENGINE=InnoDB\n"); p != std::string::npos; p = run.out.find(" ENGINE=InnoDB\n", p + 1))
+      engineClauses++;
+   EXPECT_EQ(IsMySql() ? 9u : 0u, engineClauses) << run.out;
+   // The existence test of PutConfigVariable is never shown.
+   EXPECT_EQ(std::string::npos, run.out.find(">>> SELECT var_value FROM config WHERE var_name='PollCountForStatusChange'"))
+      << run.out;
+   EXPECT_NE(std::string::npos, run.out.find(">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) "
+                                             "VALUES ('PollCountForStatusChange','1',1,1)\n"))
+      << run.out;
+}
+
+TEST_F(Upgrade69Test, MySqlLongTextColumnsAndPrimaryKeys)
+{
+   ToolRun run = db().Run({"-t", "upgrade"});
+   ASSERT_EQ(0, run.exitCode) << run.out;
+   const char *columns[][2] = {
+      {"users", "cert_mapping_data"},        {"user_profiles", "var_value"},   {"object_properties", "comments"},
+      {"network_services", "check_request"}, {"network_services", "check_responce"},
+      {"conditions", "script"},              {"container_categories", "description"},
+      {"items", "transformation"},           {"event_cfg", "description"}, {"actions", "action_data"},
+      {"event_policy", "comments"},          {"event_policy", "script"},   {"alarm_change_log", "info_text"},
+      {"alarm_notes", "note_text"},          {"object_tools", "tool_data"}, {"syslog", "msg_text"},
+      {"script_library", "script_code"},     {"snmp_trap_log", "trap_varlist"}, {"maps", "description"},
+      {"agent_configs", "config_file"},      {"agent_configs", "config_filter"}, {"graphs", "config"},
+      {"certificates", "cert_data"},         {"certificates", "subject"},  {"certificates", "comments"},
+      {"audit_log", "message"},              {"situations", "comments"},
+   };
+   std::string script;
+   for (const auto &c : columns)
+      script += std::string(">>> ALTER TABLE ") + c[0] + " MODIFY COLUMN " + c[1] + " text not null\n";
+   size_t at = run.out.find(script);
+   if (!IsMySql())
+   {
+      EXPECT_EQ(std::string::npos, run.out.find("MODIFY COLUMN")) << run.out;
+      return;
+   }
+   // In the order of the table, in one script right after the clean-up.
+   EXPECT_NE(std::string::npos, run.out.find(">>> DROP TABLE modules\n" + script)) << run.out;
+   EXPECT_NE(std::string::npos, at);
+   for (const auto &c : columns)
+   {
+      Rows rows = db().Query(std::string("SELECT data_type,is_nullable FROM information_schema.columns WHERE "
+                                         "table_schema=DATABASE() AND table_name='") + c[0] + "' AND column_name='" +
+                             c[1] + "'");
+      EXPECT_EQ((Rows{{"text", "NO"}}), rows) << c[0] << "." << c[1];
+   }
+   Rows keys = db().Query("SELECT table_name,column_name FROM information_schema.key_column_usage WHERE "
+                          "table_schema=DATABASE() AND constraint_name='PRIMARY' AND table_name IN "
+                          "('address_lists','lpp_associations') ORDER BY table_name,ordinal_position");
+   EXPECT_EQ((Rows{{"address_lists", "list_type"}, {"address_lists", "community_id"}, {"address_lists", "addr_type"},
+                   {"address_lists", "addr1"}, {"address_lists", "addr2"}, {"lpp_associations", "lpp_id"},
+                   {"lpp_associations", "node_id"}, {"lpp_associations", "log_file"}}),
+             keys);
+}
+
+}  // namespace

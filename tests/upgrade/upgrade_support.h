@@ -1,0 +1,37 @@
+// Shared by the upgrade tests: loading the format-69 fixture and the texts
+// every upgrade run prints.
+#pragma once
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/harness.h"
+
+// Loads tests/fixtures/format69/<engine>.sql statement by statement; fails the
+// test when a statement fails. The fixture ends every statement with ";" at
+// the end of a line and has no such sequence inside a value.
+inline void LoadFormat69(TestDatabase &db)
+{
+   std::string path = std::string(KV_SOURCE_DIR) + "/tests/fixtures/format69/" + db.engine() + ".sql";
+   std::ifstream in(path);
+   ASSERT_TRUE(in.good()) << path;
+   std::stringstream text;
+   text << in.rdbuf();
+   std::string all = text.str();
+   for (size_t start = 0, end; (end = all.find(";\n", start)) != std::string::npos; start = end + 2)
+   {
+      std::string statement = all.substr(start, end - start);
+      std::string error;
+      ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
+   }
+}
+
+// "Upgrading from version N to N+1\n" for every N from |from| up to |to| - 1.
+inline std::string UpgradeLines(int from, int to)
+{
+   std::string lines;
+   for (int v = from; v < to; v++)
+      lines += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
+   return lines;
+}
