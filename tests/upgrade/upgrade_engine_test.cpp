@@ -1,0 +1,118 @@
+// The upgrade engine's gates, end to end: versions it will not upgrade and the
+// lock it will not break.
+#include <string>
+
+#include "tests/support/harness.h"
+
+namespace {
+
+const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
+const std::string kUpToDate = kStart + "Your database format is up to date\n";
+const std::string kLocked = kStart + "Database is locked\n";
+
+std::string NoProcedure(int version)
+{
+   return kStart + "Unable to find upgrade procedure for version " + std::to_string(version) +
+          "\nDatabase upgrade failed\n";
+}
+
+class UpgradeEngineTest : public EngineTest
+{
+protected:
+   void SetUp() override
+   {
+      EngineTest::SetUp();
+      if (IsSkipped())
+         return;
+      db().CreateConfigTable();
+   }
+};
+
+TEST_F(UpgradeEngineTest, VersionAndLockGates)
+{
+   struct Case
+   {
+      const char *version;   // nullptr: no DBFormatVersion row
+      const char *lock;      // nullptr: no DBLockStatus row
+      std::string out;
+      int exitCode;
+   } cases[] = {
+      {"83", "UNLOCKED", kUpToDate, 0},
+      {"83", "srv-01", kUpToDate, 0},   // the lock is not looked at when there is nothing to do
+      {"84", "UNLOCKED",
+       kStart + "Your database has format version 84, this tool is compiled for version 83.\n"
+                "You need to upgrade your server before using this database.\n",
+       7},
+      {nullptr, "UNLOCKED", NoProcedure(0), 7},
+      {nullptr, "srv-01", kLocked, 7},
+      {"13", "UNLOCKED", NoProcedure(13), 7},
+      {"-1", nullptr, NoProcedure(-1), 7},
+      // Lock values: only the exact stored text "UNLOCKED", or no row, lets it run.
+      {"13", nullptr, NoProcedure(13), 7},
+      {"13", "unlocked", kLocked, 7},
+      {"13", "UNLOCKED ", kLocked, 7},
+      {"13", "#55NLOCKED", kLocked, 7},   // decodes to UNLOCKED, but upgrade compares as stored
+   };
+   for (const Case &c : cases)
+   {
+      if (c.version != nullptr)
+         db().SetConfig("DBFormatVersion", c.version);
+      else
+         db().DeleteConfig("DBFormatVersion");
+      if (c.lock != nullptr)
+         db().SetConfig("DBLockStatus", c.lock);
+      else
+         db().DeleteConfig("DBLockStatus");
+      ToolRun run = db().Run({"upgrade"});
+      std::string label = std::string("version ") + (c.version ? c.version : "(none)") + ", lock " +
+                          (c.lock ? c.lock : "(none)");
+      EXPECT_EQ(c.out, run.out) << label;
+      EXPECT_EQ(c.exitCode, run.exitCode) << label;
+      EXPECT_EQ(c.version ? c.version : "<none>",
+                db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"))
+         << label;
+   }
+}
+
+TEST_F(UpgradeEngineTest, OneStepFrom82)
+{
+   db().SetConfig("DBFormatVersion", "82");
+   ASSERT_TRUE(db().Exec("CREATE TABLE alarms (alarm_id integer not null, timeout integer, timeout_event integer)"));
+   ASSERT_TRUE(db().Exec("INSERT INTO alarms VALUES (1, 300, 50)"));
+   ASSERT_TRUE(db().Exec("INSERT INTO alarms VALUES (2, 0, 0)"));
+   // -t shows the step's statements; the version read and lock test stay hidden.
+   ToolRun run = db().Run({"-t", "upgrade"});
+   EXPECT_EQ(kStart + "Upgrading from version 82 to 83\n>>> UPDATE alarms SET timeout=0,timeout_event=43\n"
+                      ">>> UPDATE config SET var_value='83' WHERE var_name='DBFormatVersion'\n"
+                      "Database upgrade succeeded\n",
+             run.out);
+   EXPECT_EQ(0, run.exitCode);
+   EXPECT_EQ((Rows{{"1", "0", "43"}, {"2", "0", "43"}}),
+             db().Query("SELECT alarm_id,timeout,timeout_event FROM alarms ORDER BY alarm_id"));
+   EXPECT_EQ("83", db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
+}
+
+TEST_F(UpgradeEngineTest, MissingTableFailsTheStep)
+{
+   db().SetConfig("DBFormatVersion", "82");   // and no alarms table
+   ToolRun run = db().Run({"upgrade"});
+   const std::string head = kStart + "Upgrading from version 82 to 83\nSQL query failed (";
+   const std::string tail = "):\nUPDATE alarms SET timeout=0,timeout_event=43\n"
+                            "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+   ASSERT_GE(run.out.size(), head.size() + tail.size()) << run.out;
+   EXPECT_EQ(head, run.out.substr(0, head.size()));
+   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size()));
+   EXPECT_EQ(7, run.exitCode);
+   EXPECT_EQ("82", db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
+
+   // Under -X the failure is passed over, reported, and counted.
+   run = db().Run({"-X", "upgrade"});
+   const std::string tailX = "):\nUPDATE alarms SET timeout=0,timeout_event=43\n"
+                             "1 failed SQL statement was ignored (-X)\nDatabase upgrade succeeded\n";
+   ASSERT_GE(run.out.size(), tailX.size()) << run.out;
+   EXPECT_EQ(tailX, run.out.substr(run.out.size() - tailX.size()));
+   EXPECT_EQ(0, run.exitCode);
+   EXPECT_EQ("83", db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
+}
+
+}  // namespace
