@@ -1,0 +1,136 @@
+// The upgrade through the scripted driver: statement texts of the dialects no
+// engine here speaks (MSSQL, Oracle), and failures no engine shows on demand.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/support/harness.h"
+#include "tests/support/scripted.h"
+
+namespace {
+
+const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
+const char kVersionQuery[] = "SELECT var_value FROM config WHERE var_name='DBFormatVersion'";
+
+TEST(UpgradeScriptedTest, Steps78To83OnMssqlAndOracle)
+{
+   struct Case
+   {
+      const char *syntax;
+      const char *text;    // what $SQL:TEXT becomes
+   } cases[] = {{"MSSQL", "text"}, {"ORACLE", "clob"}};
+   for (const Case &c : cases)
+   {
+      ScriptedDatabase db(c.syntax, std::string("select ") + kVersionQuery + " => 78\n"
+                                    "select SELECT item_id,schedule FROM dci_schedules => 3|a\n"
+                                    "row 9|it's\n");
+      ToolRun run = db.Run({"upgrade"});
+      EXPECT_EQ(kStart +
+                   "Upgrading from version 78 to 79\nUpgrading from version 79 to 80\nUpgrading from version 80 to 81\n"
+                   "Upgrading from version 81 to 82\nUpgrading from version 82 to 83\nDatabase upgrade succeeded\n",
+                run.out)
+         << c.syntax;
+      EXPECT_EQ(0, run.exitCode);
+      const std::string t = c.text;
+      // Every call after the dialect read: the version, the lock, then one
+      // transaction per step. No MySQL column changes; both keys added.
+      std::vector<std::string> expected = {
+         std::string("select ") + kVersionQuery,
+         "select SELECT var_value FROM config WHERE var_name='DBLockStatus'",
+         "begin",
+         "execute DELETE FROM config WHERE var_name='RetainCustomInterfaceNames'",
+         "execute DROP TABLE modules",
+         "execute UPDATE config SET var_value='79' WHERE var_name='DBFormatVersion'",
+         "commit",
+         "begin",
+         "execute ALTER TABLE nodes ADD uname varchar(255)",
+         "execute UPDATE nodes SET uname='#00'",
+         "execute UPDATE config SET var_value='80' WHERE var_name='DBFormatVersion'",
+         "commit",
+         "begin",
+         "select SELECT item_id,schedule FROM dci_schedules",
+         "execute DROP TABLE dci_schedules",
+         "execute CREATE TABLE dci_schedules (schedule_id integer not null,item_id integer not null,schedule "
+         "varchar(255) not null,PRIMARY KEY(item_id,schedule_id))",
+         "execute INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(3,1,'a')",
+         "execute INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(9,2,'it''s')",
+         "execute ALTER TABLE address_lists ADD PRIMARY KEY (list_type,community_id,addr_type,addr1,addr2)",
+         "execute ALTER TABLE lpp_associations ADD PRIMARY KEY (lpp_id,node_id,log_file)",
+         "execute CREATE TABLE object_custom_attributes (object_id integer not null,attr_name varchar(127) not "
+         "null,attr_value " + t + " not null,PRIMARY KEY(object_id,attr_name))",
+         "execute CREATE TABLE web_maps (id integer not null,title varchar(63) not null,properties " + t +
+            " not null,data " + t + " not null,PRIMARY KEY(id))",
+         "execute UPDATE config SET var_value='81' WHERE var_name='DBFormatVersion'",
+         "commit",
+         "begin",
+         "execute CREATE TABLE config_clob (var_name varchar(63) not null,var_value " + t +
+            " not null,PRIMARY KEY(var_name))",
+         "execute UPDATE config SET var_value='82' WHERE var_name='DBFormatVersion'",
+         "commit",
+         "begin",
+         "execute UPDATE alarms SET timeout=0,timeout_event=43",
+         "execute UPDATE config SET var_value='83' WHERE var_name='DBFormatVersion'",
+         "commit",
+      };
+      std::vector<std::string> calls = db.Calls();
+      ASSERT_FALSE(calls.empty());
+      calls.erase(calls.begin());   // the dialect read of the front end
+      EXPECT_EQ(expected, calls) << c.syntax;
+   }
+}
+
+TEST(UpgradeScriptedTest, Int64MacroAndRetentionOnOracle)
+{
+   // The retention values in C notation, read through the scripted answers.
+   ScriptedDatabase db("ORACLE", std::string("select ") + kVersionQuery + " => 69\n"
+                                 "select SELECT var_value FROM config WHERE var_name='EventLogRetentionTime' => 0x54600\n"
+                                 "select SELECT var_value FROM config WHERE var_name='SyslogRetentionTime' => 010\n"
+                                 "fail ~^CREATE TABLE situations => ORA-00955: name is already used\n");
+   ToolRun run = db.Run({"-X", "upgrade"});
+   EXPECT_EQ(0, run.exitCode) << run.out;
+   std::vector<std::string> statements = db.Statements();
+   auto has = [&statements](const std::string &s) {
+      return std::find(statements.begin(), statements.end(), s) != statements.end();
+   };
+   EXPECT_TRUE(has("UPDATE config SET var_value='4' WHERE var_name='EventLogRetentionTime'"));
+   EXPECT_TRUE(has("UPDATE config SET var_value='1' WHERE var_name='SyslogRetentionTime'"));
+   EXPECT_TRUE(has("CREATE TABLE situations (id integer not null,name varchar(127) not null,comments clob not "
+                   "null,PRIMARY KEY(id))"));
+   EXPECT_TRUE(has("CREATE TABLE config_clob (var_name varchar(63) not null,var_value clob not null,PRIMARY KEY(var_name))"));
+   EXPECT_NE(std::string::npos, run.out.find("SQL query failed (ORA-00955: name is already used):\nCREATE TABLE situations"))
+      << run.out;
+   EXPECT_NE(std::string::npos, run.out.find("1 failed SQL statement was ignored (-X)\nDatabase upgrade succeeded\n"))
+      << run.out;
+}
+
+TEST(UpgradeScriptedTest, FailingVersionSelectCountsAsVersionZero)
+{
+   ScriptedDatabase db("PGSQL", std::string("fail ") + kVersionQuery + " => connection reset\n");
+   ToolRun run = db.Run({"-t", "upgrade"});
+   // Neither echoed nor reported: just no procedure for version 0.
+   EXPECT_EQ(kStart + "Unable to find upgrade procedure for version 0\nDatabase upgrade failed\n", run.out);
+   EXPECT_EQ(7, run.exitCode);
+
+   db.SetScript(std::string("fail ") + kVersionQuery + " => connection reset\n"
+                "select SELECT var_value FROM config WHERE var_name='DBLockStatus' => srv\n");
+   run = db.Run({"upgrade"});
+   EXPECT_EQ(kStart + "Database is locked\n", run.out);
+   EXPECT_EQ(7, run.exitCode);
+   EXPECT_TRUE(db.Statements().empty());
+}
+
+TEST(UpgradeScriptedTest, FailedCommitIsAFailedStep)
+{
+   ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => 81\nonce fail commit => could not serialize\n");
+   ToolRun run = db.Run({"upgrade"});
+   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nRolling back last stage due to upgrade errors...\n"
+                      "Database upgrade failed\n",
+             run.out);
+   EXPECT_EQ(7, run.exitCode);
+   std::vector<std::string> calls = db.Calls();
+   ASSERT_GE(calls.size(), 2u);
+   EXPECT_EQ("rollback", calls.back());
+   EXPECT_EQ("commit", calls[calls.size() - 2]);
+}
+
+}  // namespace
