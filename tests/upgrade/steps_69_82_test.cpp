@@ -348,3 +348,61 @@ TEST_F(Upgrade69Test, MySqlLongTextColumnsAndPrimaryKeys)
 }
 
 }  // namespace
+
+namespace {
+
+// The columns of |table| in their order, and on MySQL each with its type.
+std::vector<std::string> Columns(TestDatabase &db, const std::string &table)
+{
+   std::string query;
+   if (db.engine() == "sqlite")
+      query = "SELECT name FROM pragma_table_info('" + table + "') ORDER BY cid";
+   else if (db.engine() == "mysql")
+      query = "SELECT CONCAT(column_name,' ',column_type,' ',is_nullable) FROM information_schema.columns WHERE "
+              "table_schema=DATABASE() AND table_name='" + table + "' ORDER BY ordinal_position";
+   else
+      query = "SELECT column_name FROM information_schema.columns WHERE table_schema=current_schema() AND "
+              "table_name='" + table + "' ORDER BY ordinal_position";
+   std::vector<std::string> columns;
+   for (const auto &row : db.Query(query))
+      columns.push_back(row[0]);
+   return columns;
+}
+
+TEST_F(Upgrade69Test, EndsWithTheTablesOfAFreshDatabase)
+{
+   ToolRun run = db().Run({"upgrade"});
+   ASSERT_EQ(0, run.exitCode) << run.out;
+   TestDatabase fresh;
+   fresh.InitSchema();
+   // Every table the steps from 69 create or change, and one they drop.
+   const char *tables[] = {
+      "config", "config_clob", "users", "user_profiles", "object_properties", "object_custom_attributes", "nodes",
+      "interfaces", "network_services", "container_categories", "conditions", "cond_dci_map", "items",
+      "dci_schedules", "event_cfg", "event_log", "event_policy", "policy_situation_attr_list", "situations",
+      "actions", "alarms", "alarm_notes", "alarm_change_log", "snmp_trap_cfg", "snmp_trap_log", "snmp_communities",
+      "agent_configs", "object_tools", "syslog", "script_library", "maps", "address_lists", "graphs",
+      "certificates", "lpp_associations", "audit_log", "trusted_nodes", "web_maps", "modules",
+   };
+   for (const char *table : tables)
+   {
+      std::vector<std::string> expected = Columns(fresh, table);
+      std::vector<std::string> actual = Columns(db(), table);
+      EXPECT_EQ(std::string(table) == "modules", expected.empty()) << table;
+      if (db().engine() == "mysql")
+      {
+         // Only the long-text columns must agree in type and nullability: the
+         // columns the steps add are nullable, as ALTER TABLE ADD makes them.
+         auto relax = [](std::vector<std::string> &cols) {
+            for (std::string &c : cols)
+               if (c.find(" text ") == std::string::npos)
+                  c = c.substr(0, c.find(' '));
+         };
+         relax(expected);
+         relax(actual);
+      }
+      EXPECT_EQ(expected, actual) << table;
+   }
+}
+
+}  // namespace
