@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "check/stages.h"
+#include "db/settings.h"
 
 namespace {
 
@@ -10,13 +11,16 @@ namespace {
 const int kNameSize = 64;
 
 // The properties row created for a class row that has none. Its last_modified
-// is 0, so the timestamp stage reports it again.
+// is 0, so the timestamp stage reports it again. MySQL keeps the comments
+// column as "text not null" without a default, so there the row also gets an
+// empty comment ("#00" in stored-text form) or the insert would always fail.
 std::string LostPropertiesInsert(uint32_t id, const std::string &name)
 {
+   bool mysql = g_nSyntax == DB_SYNTAX_MYSQL;
    return Format("INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
                  "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-                 "status_single_threshold,status_thresholds) VALUES (%d,'%s',5,0,0,1,0,0,0,0,0,0,0,'00000000')",
-                 SignedId(id), name.c_str());
+                 "status_single_threshold,status_thresholds%s) VALUES (%d,'%s',5,0,0,1,0,0,0,0,0,0,0,'00000000'%s)",
+                 mysql ? ",comments" : "", SignedId(id), name.c_str(), mysql ? ",'#00'" : "");
 }
 
 }  // namespace

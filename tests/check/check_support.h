@@ -1,4 +1,4 @@
-// What the check tests share: a database holding the tables the checker reads,
+// What the check tests share: a database made by init from the shipped schema,
 // helpers that plant objects in it, and the expected text of the stage lines.
 #pragma once
 
@@ -79,45 +79,6 @@ inline std::string Summary(int found, int fixed, bool commit)
    return out + "Database check completed\n";
 }
 
-// Creates the tables the checker reads and sets the config rows a format-83
-// database has (version 83, its dialect, unlocked).
-inline void CreateCheckSchema(TestDatabase &db)
-{
-   db.CreateConfigTable();
-   db.SetConfig("DBFormatVersion", "83");
-   db.SetConfig("DBLockStatus", "UNLOCKED");
-   db.SetConfig("DBLockInfo", "");
-   const char *const tables[] = {
-      "CREATE TABLE nodes (id integer not null, primary_ip varchar(15) not null, PRIMARY KEY(id))",
-      "CREATE TABLE interfaces (id integer not null, node_id integer not null, PRIMARY KEY(id))",
-      "CREATE TABLE network_services (id integer not null, node_id integer not null, PRIMARY KEY(id))",
-      "CREATE TABLE object_properties (object_id integer not null, name varchar(63) not null, status integer not null,"
-      " is_deleted integer not null, image_id integer not null, inherit_access_rights integer not null,"
-      " last_modified integer not null, status_calc_alg integer not null, status_prop_alg integer not null,"
-      " status_fixed_val integer not null, status_shift integer not null, status_translation integer not null,"
-      " status_single_threshold integer not null, status_thresholds varchar(8) not null, PRIMARY KEY(object_id))",
-      "CREATE TABLE nsmap (subnet_id integer not null, node_id integer not null, PRIMARY KEY(subnet_id,node_id))",
-      "CREATE TABLE acl (object_id integer not null, user_id integer not null, access_rights integer not null,"
-      " PRIMARY KEY(object_id,user_id))",
-      "CREATE TABLE cluster_members (cluster_id integer not null, node_id integer not null,"
-      " PRIMARY KEY(cluster_id,node_id))",
-      "CREATE TABLE event_cfg (event_code integer not null, event_name varchar(63) not null, PRIMARY KEY(event_code))",
-      "CREATE TABLE event_groups (id integer not null, name varchar(63) not null, PRIMARY KEY(id))",
-      "CREATE TABLE actions (action_id integer not null, action_name varchar(63) not null, PRIMARY KEY(action_id))",
-      "CREATE TABLE policy_source_list (rule_id integer not null, object_id integer not null,"
-      " PRIMARY KEY(rule_id,object_id))",
-      "CREATE TABLE policy_event_list (rule_id integer not null, event_code integer not null,"
-      " PRIMARY KEY(rule_id,event_code))",
-      "CREATE TABLE policy_action_list (rule_id integer not null, action_id integer not null,"
-      " PRIMARY KEY(rule_id,action_id))",
-   };
-   for (const char *statement : tables)
-   {
-      std::string error;
-      ASSERT_TRUE(db.Exec(statement, &error)) << statement << ": " << error;
-   }
-}
-
 // Runs a statement that plants test data; fails the test when it fails.
 inline void Plant(TestDatabase &db, const std::string &statement)
 {
@@ -131,18 +92,50 @@ inline void AddProperties(TestDatabase &db, int id, const std::string &name, int
 {
    Plant(db, "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
              "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-             "status_single_threshold,status_thresholds) VALUES (" +
+             "status_single_threshold,status_thresholds,comments,is_system) VALUES (" +
                 std::to_string(id) + ",'" + name + "',0," + std::to_string(deleted) + ",0,1," +
-                std::to_string(lastModified) + ",0,0,0,0,0,0,'00000000')");
+                std::to_string(lastModified) + ",0,0,0,0,0,0,'00000000','#00',0)");
 }
 
 // A node row; |subnet| > 0 also puts it into that subnet.
 inline void AddNode(TestDatabase &db, int id, const std::string &ip, int subnet = 0)
 {
-   Plant(db, "INSERT INTO nodes (id,primary_ip) VALUES (" + std::to_string(id) + ",'" + ip + "')");
+   Plant(db, "INSERT INTO nodes (id,primary_ip,snmp_version,community,snmp_oid,auth_method,secret,agent_port,node_type)"
+             " VALUES (" + std::to_string(id) + ",'" + ip + "',1,'public','',0,'',4700,0)");
    if (subnet > 0)
       Plant(db, "INSERT INTO nsmap (subnet_id,node_id) VALUES (" + std::to_string(subnet) + "," + std::to_string(id) +
                    ")");
+}
+
+// An interface or a network service of node |nodeId|, without properties.
+inline void AddInterface(TestDatabase &db, int id, int nodeId)
+{
+   Plant(db, "INSERT INTO interfaces (id,node_id,ip_addr,ip_netmask,if_type,if_index,mac_addr) VALUES (" +
+                std::to_string(id) + "," + std::to_string(nodeId) + ",'0.0.0.0','0.0.0.0',6,1,'000000000000')");
+}
+inline void AddService(TestDatabase &db, int id, int nodeId)
+{
+   Plant(db, "INSERT INTO network_services (id,node_id,poller_node_id,check_request,check_responce) VALUES (" +
+                std::to_string(id) + "," + std::to_string(nodeId) + ",0,'#00','#00')");
+}
+
+// An action that policy rules may name.
+inline void AddAction(TestDatabase &db, int id)
+{
+   Plant(db, "INSERT INTO actions (action_id,action_name,action_type,is_disabled,action_data) VALUES (" +
+                std::to_string(id) + ",'action " + std::to_string(id) + "',0,0,'#00')");
+}
+
+// The statement that creates the properties row of a class row that has none
+// (MySQL's comments column has no default, so there it is given).
+inline std::string LostPropertiesInsert(const TestDatabase &db, int id, const std::string &name)
+{
+   bool mysql = db.syntax() == "MYSQL";
+   return "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
+          "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
+          "status_single_threshold,status_thresholds" +
+          std::string(mysql ? ",comments" : "") + ") VALUES (" + std::to_string(id) + ",'" + name +
+          "',5,0,0,1,0,0,0,0,0,0,0,'00000000'" + (mysql ? ",'#00'" : "") + ")";
 }
 
 // A healthy node: properties, an address and a subnet.
@@ -152,7 +145,8 @@ inline void AddHealthyNode(TestDatabase &db, int id, const std::string &name)
    AddProperties(db, id, name);
 }
 
-// Base fixture: a format-83 database with the checker's tables, empty.
+// Base fixture: a fresh format-83 database made by init (objects 1 to 3 are
+// its root objects; the tests plant theirs from 9 up).
 class CheckTest : public EngineTest
 {
 protected:
@@ -161,7 +155,7 @@ protected:
       EngineTest::SetUp();
       if (IsSkipped())
          return;
-      CreateCheckSchema(db());
+      db().InitSchema();
    }
    // "kvdbmgr -c <config> [flags] check" with |input| as the keys.
    ToolRun Check(const std::string &input = "", const std::vector<std::string> &flags = {})

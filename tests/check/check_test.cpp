@@ -15,18 +15,17 @@ class CheckCommandTest : public CheckTest
 
 TEST_F(CheckCommandTest, CleanDatabasePassesEveryStage)
 {
-   AddHealthyNode(db(), 1, "alpha");
-   AddHealthyNode(db(), 2, "beta");
-   Plant(db(), "INSERT INTO interfaces (id,node_id) VALUES (3,1)");
-   AddProperties(db(), 3, "eth0");
-   Plant(db(), "INSERT INTO network_services (id,node_id) VALUES (4,2)");
-   AddProperties(db(), 4, "http");
-   AddProperties(db(), 5, "cluster");
-   Plant(db(), "INSERT INTO cluster_members (cluster_id,node_id) VALUES (5,1)");
-   Plant(db(), "INSERT INTO event_cfg (event_code,event_name) VALUES (26,'SYS_X')");
+   AddHealthyNode(db(), 101, "alpha");
+   AddHealthyNode(db(), 102, "beta");
+   AddInterface(db(), 103, 101);
+   AddProperties(db(), 103, "eth0");
+   AddService(db(), 104, 102);
+   AddProperties(db(), 104, "http");
+   AddProperties(db(), 105, "cluster");
+   Plant(db(), "INSERT INTO cluster_members (cluster_id,node_id) VALUES (105,101)");
    Plant(db(), "INSERT INTO event_groups (id,name) VALUES (-2147483647,'group')");
-   Plant(db(), "INSERT INTO actions (action_id,action_name) VALUES (7,'mail')");
-   Plant(db(), "INSERT INTO policy_source_list (rule_id,object_id) VALUES (1,2)");
+   AddAction(db(), 7);
+   Plant(db(), "INSERT INTO policy_source_list (rule_id,object_id) VALUES (1,102)");
    Plant(db(), "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,26)");
    Plant(db(), "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,-2147483647)");
    Plant(db(), "INSERT INTO policy_action_list (rule_id,action_id) VALUES (1,7)");
@@ -68,7 +67,7 @@ TEST_F(CheckCommandTest, OnlyTheTargetFormatVersionIsChecked)
       ToolRun run = Check("YYYY", {"-f"});
       EXPECT_EQ(kBanner + kHead + c.message + "Database check aborted\n", run.out);
       EXPECT_EQ(7, run.exitCode);
-      EXPECT_EQ("0", Count("object_properties"));
+      EXPECT_EQ("0", Count("object_properties", "object_id=9"));
       EXPECT_EQ("1", Count("nodes"));
    }
 }
@@ -124,7 +123,7 @@ TEST_F(CheckCommandTest, NothingRepairedMeansNoCommitQuestion)
       ToolRun run = Check(input);
       EXPECT_EQ(expected, run.out);
       EXPECT_EQ(7, run.exitCode);
-      EXPECT_EQ("1", Count("object_properties"));
+      EXPECT_EQ("1", Count("object_properties", "object_id>3"));
       EXPECT_EQ("0", db().Value("SELECT last_modified FROM object_properties WHERE object_id=20"));
       EXPECT_EQ("1", Count("policy_action_list"));
    }
@@ -146,7 +145,7 @@ TEST_F(CheckCommandTest, DeclinedCommitLeavesNothingBehind)
              run.out);
    EXPECT_EQ(7, run.exitCode);
    EXPECT_EQ("1", Count("nodes"));
-   EXPECT_EQ("1", Count("object_properties"));
+   EXPECT_EQ("1", Count("object_properties", "object_id>3"));
    EXPECT_EQ("0", db().Value("SELECT last_modified FROM object_properties WHERE object_id=20"));
 }
 
@@ -154,7 +153,7 @@ TEST_F(CheckCommandTest, EachStageJudgesOnlyItsOwnProblems)
 {
    AddNode(db(), 9, "0.0.0.0");
    AddNode(db(), 10, "0.0.0.0");
-   Plant(db(), "INSERT INTO interfaces (id,node_id) VALUES (11,9)");
+   AddInterface(db(), 11, 9);
    AddProperties(db(), 11, "eth0");
    // Node 9: create (yes), node 10: create (no) -> ERROR; interface 11 then
    // finds its parent's new properties row; timestamps: both yes -> FIXED.
@@ -177,9 +176,10 @@ TEST_F(CheckCommandTest, ForceAnswersEverythingAndCommits)
    db().SetConfig("DBLockStatus", "srv1");
    AddNode(db(), 9, "10.0.0.9");
    Plant(db(), "INSERT INTO acl (object_id,user_id,access_rights) VALUES (9,1,255)");
-   Plant(db(), "INSERT INTO network_services (id,node_id) VALUES (12,9)");
+   AddService(db(), 12, 9);
    AddProperties(db(), 30, "cluster");
    Plant(db(), "INSERT INTO cluster_members (cluster_id,node_id) VALUES (30,77)");
+   Plant(db(), "DELETE FROM event_cfg WHERE event_code=26");
    Plant(db(), "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,26)");
 
    ToolRun run = Check("", {"-f"});
@@ -202,14 +202,15 @@ TEST_F(CheckCommandTest, ForceAnswersEverythingAndCommits)
              run.out);
    EXPECT_EQ(0, run.exitCode);
    EXPECT_EQ("UNLOCKED", db().Value("SELECT var_value FROM config WHERE var_name='DBLockStatus'"));
-   for (const char *table : {"nodes", "acl", "network_services", "cluster_members", "policy_event_list"})
+   for (const char *table : {"nodes", "network_services", "cluster_members", "policy_event_list"})
       EXPECT_EQ("0", Count(table)) << table;
-   EXPECT_EQ("30", db().Value("SELECT object_id FROM object_properties"));
+   EXPECT_EQ("0", Count("acl", "object_id=9"));
+   EXPECT_EQ("30", db().Value("SELECT object_id FROM object_properties WHERE object_id>3"));
 }
 
 TEST_F(CheckCommandTest, TraceShowsEverySelectAndRepair)
 {
-   AddHealthyNode(db(), 1, "n1");
+   AddHealthyNode(db(), 101, "n1");
    Plant(db(), "INSERT INTO policy_action_list (rule_id,action_id) VALUES (1,7)");
    ToolRun run = Check("YY", {"-t"});
    const std::string policyBody =
@@ -222,8 +223,8 @@ TEST_F(CheckCommandTest, TraceShowsEverySelectAndRepair)
    EXPECT_EQ(kBanner + kHead +
                 StageLine(NODES) +
                 ">>> SELECT id,primary_ip FROM nodes\n"
-                ">>> SELECT name,is_deleted FROM object_properties WHERE object_id=1\n"
-                ">>> SELECT subnet_id FROM nsmap WHERE node_id=1\n[PASSED]\n" +
+                ">>> SELECT name,is_deleted FROM object_properties WHERE object_id=101\n"
+                ">>> SELECT subnet_id FROM nsmap WHERE node_id=101\n[PASSED]\n" +
                 StageLine(INTERFACES) + ">>> SELECT id,node_id FROM interfaces\n[PASSED]\n" +
                 StageLine(SERVICES) + ">>> SELECT id,node_id FROM network_services\n[PASSED]\n" +
                 StageLine(CLUSTERS) + ">>> SELECT cluster_id,node_id FROM cluster_members\n[PASSED]\n" +
@@ -247,11 +248,8 @@ TEST_F(CheckCommandTest, FailedRepairCostsOnlyItself)
    EXPECT_EQ(kBanner + kHead +
                 StagesOutput({{NODES,
                                {"\rMissing node object 13 properties. Create? (Y/N) Y\n"
-                                "SQL query failed (ERR):\n"
-                                "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,"
-                                "inherit_access_rights,last_modified,status_calc_alg,status_prop_alg,status_fixed_val,"
-                                "status_shift,status_translation,status_single_threshold,status_thresholds) VALUES "
-                                "(13,'lost_node_13',5,0,0,1,0,0,0,0,0,0,0,'00000000')\n",
+                                "SQL query failed (ERR):\n" +
+                                   LostPropertiesInsert(db(), 13, "lost_node_13") + "\n",
                                 "ERROR "}},
                               {POLICY, {"\rInvalid action ID 7 used. Correct? (Y/N) Y\n", "FIXED "}}}) +
                 Summary(2, 1, true),
@@ -259,7 +257,7 @@ TEST_F(CheckCommandTest, FailedRepairCostsOnlyItself)
    EXPECT_EQ(7, run.exitCode);
    // The later repair was committed; the failed one left nothing.
    EXPECT_EQ("0", Count("policy_action_list"));
-   EXPECT_EQ("99", db().Value("SELECT object_id FROM object_properties"));
+   EXPECT_EQ("99", db().Value("SELECT object_id FROM object_properties WHERE object_id>3"));
 }
 
 TEST_F(CheckCommandTest, ResultsAreColouredOnATerminal)

@@ -21,7 +21,7 @@ TEST_F(LinkageTest, ObjectsThatAreNotProblems)
    AddNode(db(), 21, "10.0.0.21");               // no subnet, but deleted
    AddProperties(db(), 21, "deleted node", 1);
    AddProperties(db(), 22, "properties only");   // parent with properties and no nodes row
-   Plant(db(), "INSERT INTO interfaces (id,node_id) VALUES (23,22)");
+   AddInterface(db(), 23, 22);
    AddProperties(db(), 23, "eth0");
    AddHealthyNode(db(), 24, "member");
    AddProperties(db(), 25, "cluster");           // member node deleted but still in nodes
@@ -54,9 +54,9 @@ TEST_F(LinkageTest, SubObjectsWithoutALiveParent)
          Plant(db(), std::string("DELETE FROM ") + table);
       if (c.parentDeleted >= 0)
          AddProperties(db(), 9, "parent", c.parentDeleted);
-      Plant(db(), "INSERT INTO interfaces (id,node_id) VALUES (11,9)");
+      AddInterface(db(), 11, 9);
       AddProperties(db(), 11, "eth0", c.selfDeleted);
-      Plant(db(), "INSERT INTO network_services (id,node_id) VALUES (12,9)");
+      AddService(db(), 12, 9);
       AddProperties(db(), 12, "ssh", c.selfDeleted);
       // Interface: delete (yes); service: delete (no); commit: yes.
       ToolRun run = Check("YNY");
@@ -77,8 +77,8 @@ TEST_F(LinkageTest, SubObjectsWithoutALiveParent)
 TEST_F(LinkageTest, CreatedPropertiesAreReportedAgainForTheirTimestamp)
 {
    AddHealthyNode(db(), 9, "parent");
-   Plant(db(), "INSERT INTO interfaces (id,node_id) VALUES (11,9)");
-   Plant(db(), "INSERT INTO network_services (id,node_id) VALUES (12,9)");
+   AddInterface(db(), 11, 9);
+   AddService(db(), 12, 9);
    // Create both (yes, yes); their timestamps: interface yes, service no; commit: yes.
    ToolRun run = Check("YYYNY");
    EXPECT_EQ(kBanner + kHead +
@@ -115,8 +115,8 @@ TEST_F(LinkageTest, UnlinkedNodeGoesWithItsAccessRights)
              run.out);
    EXPECT_EQ(0, run.exitCode);
    EXPECT_EQ("0", Count("nodes"));
-   EXPECT_EQ("0", Count("object_properties"));
-   EXPECT_EQ("10", db().Value("SELECT object_id FROM acl"));
+   EXPECT_EQ("0", Count("object_properties", "object_id=9"));
+   EXPECT_EQ("10", db().Value("SELECT object_id FROM acl WHERE object_id>3"));
 }
 
 TEST_F(LinkageTest, LongNamesAreShownCutTo63Characters)

@@ -60,11 +60,13 @@ TEST_F(PolicyTest, ObjectIdInThreeRowsIsThreeProblems)
 
 TEST_F(PolicyTest, MissingEventsGroupsAndActions)
 {
-   Plant(db(), "INSERT INTO event_cfg (event_code,event_name) VALUES (27,'SYS_OTHER')");
+   Plant(db(), "DELETE FROM event_cfg WHERE event_code=26");   // event 27 stays defined
    Plant(db(), "INSERT INTO policy_event_list (rule_id,event_code) VALUES (1,-2147483648)");   // group 0x80000000
    Plant(db(), "INSERT INTO policy_event_list (rule_id,event_code) VALUES (2,26)");
    Plant(db(), "INSERT INTO policy_event_list (rule_id,event_code) VALUES (3,27)");
+   AddAction(db(), 6);
    Plant(db(), "INSERT INTO policy_action_list (rule_id,action_id) VALUES (1,5)");
+   Plant(db(), "INSERT INTO policy_action_list (rule_id,action_id) VALUES (1,6)");
    // Group: yes; event: no; action: yes; commit: yes.
    ToolRun run = Check("YNYY");
    EXPECT_EQ(kBanner + kHead +
@@ -78,7 +80,7 @@ TEST_F(PolicyTest, MissingEventsGroupsAndActions)
    EXPECT_EQ(7, run.exitCode);
    Rows events = db().Query("SELECT rule_id,event_code FROM policy_event_list ORDER BY rule_id");
    EXPECT_EQ((Rows{{"2", "26"}, {"3", "27"}}), events);
-   EXPECT_EQ("0", Count("policy_action_list"));
+   EXPECT_EQ("6", db().Value("SELECT action_id FROM policy_action_list"));
 }
 
 }  // namespace
