@@ -88,4 +88,26 @@ TEST_F(InitTest, NeedsNoConfigTable)
    EXPECT_EQ(0, run.exitCode) << run.out;
 }
 
+TEST_F(InitTest, ShippedSchemaGivesAWorkingDatabase)
+{
+   db().InitSchema();
+   EXPECT_EQ("83", db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
+   EXPECT_EQ(db().syntax(), db().Value("SELECT var_value FROM config WHERE var_name='DBSyntax'"));
+   std::string user = db().Value("SELECT guid FROM users WHERE id=0");
+   std::string group = db().Value("SELECT guid FROM user_groups WHERE id=-2147483648");
+   EXPECT_TRUE(IsGuid(user)) << user;
+   EXPECT_TRUE(IsGuid(group)) << group;
+   EXPECT_NE(user, group);
+
+   ToolRun run = db().Run({"unlock"});
+   EXPECT_EQ(kBanner + "Database is not locked\n", run.out);
+   EXPECT_EQ(0, run.exitCode);
+   run = db().Run({"reindex"});
+   EXPECT_EQ(0, run.exitCode) << run.out;
+   EXPECT_EQ(std::string::npos, run.out.find("failed")) << run.out;
+   EXPECT_NE(std::string::npos, run.out.find("Reindexing table address_lists by (list_type)...\n"
+                                             "Database reindexing complete.\n"))
+      << run.out;
+}
+
 }  // namespace
