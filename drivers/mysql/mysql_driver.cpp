@@ -194,6 +194,13 @@ int Rollback(void *connection, char *error)
    return Send(static_cast<MYSQL *>(connection), "ROLLBACK", error) ? 1 : 0;
 }
 
+// The client library's process-wide state (character sets, plugins) is set up
+// at the first connection; release it when the module is unloaded.
+__attribute__((destructor)) void ReleaseClientLibrary()
+{
+   mysql_library_end();
+}
+
 const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "mysql", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback};
 
 }  // namespace

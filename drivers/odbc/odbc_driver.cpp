@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "drivers/common/pin.h"
+
 namespace {
 
 struct Connection
@@ -91,6 +93,9 @@ void Release(Connection *c)
 
 void *Connect(const KvDriverConnectParams *params, char *error)
 {
+   // The driver manager, and the drivers it holds, outlive this module.
+   static bool pinned = PinLibraryOf(reinterpret_cast<void *>(&SQLAllocHandle));
+   (void)pinned;
    bool haveServer = params->server != nullptr && *params->server != 0;
    bool haveParams = params->params != nullptr && *params->params != 0;
    if (!haveServer && !haveParams)

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "drivers/common/address.h"
+#include "drivers/common/pin.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ void IgnoreNotice(void *, const char *)
 
 void *Connect(const KvDriverConnectParams *params, char *error)
 {
+   static bool pinned = PinLibraryOf(reinterpret_cast<void *>(&PQconnectdb));
+   (void)pinned;
    std::string host, port;
    SplitServerAddress(params->server != nullptr ? params->server : "", &host, &port);
    std::string conninfo;
