@@ -176,11 +176,11 @@ void OdbcDrop(const std::string &name, const TempDir &)
 }
 
 const EngineOps kEngines[] = {
-   {"sqlite", "sqlite", "SQLITE", SqliteAvailable, SqliteCreate, SqliteDrop},
-   {"pgsql", "pgsql", "PGSQL", PgsqlAvailable, PgsqlCreate, PgsqlDrop},
-   {"mysql", "mysql", "MYSQL", MysqlAvailable, MysqlCreate, MysqlDrop},
+   {"sqlite", "sqlite", "SQLITE", "sqlite", SqliteAvailable, SqliteCreate, SqliteDrop},
+   {"pgsql", "pgsql", "PGSQL", "pgsql", PgsqlAvailable, PgsqlCreate, PgsqlDrop},
+   {"mysql", "mysql", "MYSQL", "mysql", MysqlAvailable, MysqlCreate, MysqlDrop},
    // PostgreSQL through its ODBC driver: the way MSSQL and Oracle are reached.
-   {"odbc", "odbc", "PGSQL", OdbcAvailable, OdbcCreate, OdbcDrop},
+   {"odbc", "odbc", "PGSQL", "pgsql", OdbcAvailable, OdbcCreate, OdbcDrop},
 };
 
 }  // namespace

@@ -21,6 +21,7 @@ struct EngineOps
    const char *name;     // value of KV_TEST_ENGINE
    const char *driver;   // DBDriver
    const char *syntax;   // DBSyntax of its dialect
+   const char *dialect;  // the engine whose SQL it speaks: names per-dialect fixture files
    // True when the engine can be used here; otherwise |why| says what is missing.
    bool (*available)(std::string *why);
    ConnectionSettings (*createDatabase)(const std::string &name, const TempDir &dir);

@@ -6,14 +6,15 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/engines.h"
 #include "tests/support/harness.h"
 
-// Loads tests/fixtures/format69/<engine>.sql statement by statement; fails the
+// Loads tests/fixtures/format69/<dialect>.sql statement by statement; fails the
 // test when a statement fails. The fixture ends every statement with ";" at
 // the end of a line and has no such sequence inside a value.
 inline void LoadFormat69(TestDatabase &db)
 {
-   std::string path = std::string(KV_SOURCE_DIR) + "/tests/fixtures/format69/" + db.engine() + ".sql";
+   std::string path = std::string(KV_SOURCE_DIR) + "/tests/fixtures/format69/" + CurrentEngine().dialect + ".sql";
    std::ifstream in(path);
    ASSERT_TRUE(in.good()) << path;
    std::stringstream text;
