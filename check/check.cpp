@@ -59,7 +59,7 @@ bool FinishTransaction()
    }
    printf("%d errors was found, %d errors was corrected\n", g_nErrorsFound, g_nErrorsFixed);
    bool allFixed = g_nErrorsFound == g_nErrorsFixed;
-   printf(allFixed ? "All errors in database was fixed\n" : "Database still contain errors\n");
+   fputs(allFixed ? "All errors in database was fixed\n" : "Database still contain errors\n", stdout);
    if (g_nErrorsFixed == 0)
    {
       DBRollback(g_hConnection);
@@ -82,7 +82,7 @@ bool FinishTransaction()
 
 }  // namespace
 
-std::string Format(const char *format, ...)
+std::string CheckFormat(const char *format, ...)
 {
    va_list args;
    va_start(args, format);
