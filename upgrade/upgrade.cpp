@@ -6,6 +6,7 @@
 #include "db/scripts.h"
 #include "db/settings.h"
 #include "db/statements.h"
+#include "db/version.h"
 #include "maint/lock.h"
 #include "upgrade/steps.h"
 
@@ -49,28 +50,16 @@ bool RunUpgradeCommand()
 {
    printf("Upgrading database...\n");
 
-   // Read once, straight from the driver: not echoed, and a failure is silent
-   // (it leaves version 0, for which there is no procedure).
-   int version = 0;
-   DB_RESULT result = DBSelect(g_hConnection, "SELECT var_value FROM config WHERE var_name='DBFormatVersion'");
-   if (result != nullptr)
+   // Read once: a failed select or a missing row gives version 0, for which
+   // there is no procedure.
+   int version = ReadFormatVersion();
+   if (version == TargetFormatVersion)
    {
-      if (DBGetNumRows(result) > 0)
-         version = DBGetFieldLong(result, 0, 0);
-      DBFreeResult(result);
-      if (version == TargetFormatVersion)
-      {
-         printf("Your database format is up to date\n");
-         return true;
-      }
-      if (version > TargetFormatVersion)
-      {
-         printf("Your database has format version %d, this tool is compiled for version %d.\n"
-                "You need to upgrade your server before using this database.\n",
-                version, TargetFormatVersion);
-         return false;
-      }
+      printf("Your database format is up to date\n");
+      return true;
    }
+   if (version > TargetFormatVersion)
+      return PassFormatVersionGate(version);  // prints why a newer format is refused
 
    if (IsDatabaseLocked())
    {

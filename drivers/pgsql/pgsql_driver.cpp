@@ -118,36 +118,40 @@ bool Run(Connection *c, const char *statement, char *error, std::string *command
    return ok;
 }
 
-const char kSavepoint[] = "SAVEPOINT kv_statement";
-const char kRelease[] = "RELEASE SAVEPOINT kv_statement";
-const char kRollbackTo[] = "ROLLBACK TO SAVEPOINT kv_statement";
+// The savepoint opens and closes in the same round trip as the statement it
+// guards: one query string "SAVEPOINT; statement; RELEASE". The server stops at
+// the first command that fails, so after a failure only the rollback to the
+// savepoint is left to send. The line break keeps a trailing "--" comment of
+// the statement from swallowing the RELEASE.
+const char kSavepoint[] = "SAVEPOINT kv_statement;";
+const char kRelease[] = "\n;RELEASE SAVEPOINT kv_statement";
+const char kRollbackTo[] = "ROLLBACK TO SAVEPOINT kv_statement;RELEASE SAVEPOINT kv_statement";
 
-bool OpenSavepoint(Connection *c, char *error)
-{
-   return !c->inTransaction || Run(c, kSavepoint, error);
-}
-
-// Ends the statement's savepoint: released after success, rolled back to after
-// a failure (the failure's text in |error| is kept).
-bool CloseSavepoint(Connection *c, bool succeeded, char *error)
+// The text to send for |statement|: wrapped in the savepoint inside a transaction.
+std::string Guarded(const Connection *c, const char *statement)
 {
    if (!c->inTransaction)
-      return succeeded;
-   if (succeeded)
-      return Run(c, kRelease, error);
+      return statement;
+   return std::string(kSavepoint) + statement + kRelease;
+}
+
+// After a guarded statement failed: undoes it alone, so the transaction goes
+// on (the failure's text in |error| is kept).
+void UndoGuarded(Connection *c)
+{
+   if (!c->inTransaction)
+      return;
    char ignored[KV_DRIVER_ERROR_SIZE];
-   if (Run(c, kRollbackTo, ignored))
-      Run(c, kRelease, ignored);
-   return false;
+   Run(c, kRollbackTo, ignored);
 }
 
 int Execute(void *connection, const char *statement, char *error)
 {
    Connection *c = static_cast<Connection *>(connection);
-   if (!OpenSavepoint(c, error))
-      return 0;
-   bool ok = Run(c, statement, error);
-   return CloseSavepoint(c, ok, error) ? 1 : 0;
+   if (Run(c, Guarded(c, statement).c_str(), error))
+      return 1;
+   UndoGuarded(c);
+   return 0;
 }
 
 // Streams the rows of |query| into |sink|; true on success.
@@ -165,7 +169,8 @@ bool StreamRows(Connection *c, const char *query, KvRowSink sink, void *sinkCont
    std::vector<const char *> values;
    std::vector<size_t> lengths;
    // Every result up to the terminating null must be read, also after a
-   // failure, or the connection stays busy.
+   // failure, or the connection stays busy. The savepoint commands around a
+   // guarded select bring results without rows.
    while (PGresult *res = PQgetResult(c->conn))
    {
       ExecStatusType status = PQresultStatus(res);
@@ -206,10 +211,10 @@ bool StreamRows(Connection *c, const char *query, KvRowSink sink, void *sinkCont
 int Select(void *connection, const char *query, KvRowSink sink, void *sinkContext, char *error)
 {
    Connection *c = static_cast<Connection *>(connection);
-   if (!OpenSavepoint(c, error))
-      return 0;
-   bool ok = StreamRows(c, query, sink, sinkContext, error);
-   return CloseSavepoint(c, ok, error) ? 1 : 0;
+   if (StreamRows(c, Guarded(c, query).c_str(), sink, sinkContext, error))
+      return 1;
+   UndoGuarded(c);
+   return 0;
 }
 
 int Begin(void *connection, char *error)
