@@ -2,7 +2,6 @@
 // one transaction around all repairs, and the summary.
 #include "check/check.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 
 #include "check/stages.h"
@@ -82,20 +81,6 @@ bool FinishTransaction()
 
 }  // namespace
 
-std::string CheckFormat(const char *format, ...)
-{
-   va_list args;
-   va_start(args, format);
-   va_list again;
-   va_copy(again, args);
-   int length = vsnprintf(nullptr, 0, format, args);
-   va_end(args);
-   std::string text(length > 0 ? (size_t)length : 0, '\0');
-   if (length > 0)
-      vsnprintf(&text[0], (size_t)length + 1, format, again);
-   va_end(again);
-   return text;
-}
 
 void BeginCheckStage(const char *label)
 {

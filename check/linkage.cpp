@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "check/stages.h"
+#include "db/statements.h"
 #include "db/settings.h"
 
 namespace {
@@ -17,7 +18,7 @@ const int kNameSize = 64;
 std::string LostPropertiesInsert(uint32_t id, const std::string &name)
 {
    bool mysql = g_nSyntax == DB_SYNTAX_MYSQL;
-   return CheckFormat("INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
+   return FormatStatement("INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
                  "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
                  "status_single_threshold,status_thresholds%s) VALUES (%d,'%s',5,0,0,1,0,0,0,0,0,0,0,'00000000'%s)",
                  mysql ? ",comments" : "", SignedId(id), name.c_str(), mysql ? ",'#00'" : "");
@@ -38,7 +39,7 @@ void CheckNodeObjects()
          char name[kNameSize] = "";
          bool deleted = false;
          DB_RESULT properties =
-            CheckSelect(CheckFormat("SELECT name,is_deleted FROM object_properties WHERE object_id=%d", SignedId(id)));
+            CheckSelect(FormatStatement("SELECT name,is_deleted FROM object_properties WHERE object_id=%d", SignedId(id)));
          // Without knowing whether the node is deleted, the subnet test could
          // offer to delete a node the server still keeps: skip it.
          if (properties == nullptr)
@@ -48,28 +49,28 @@ void CheckNodeObjects()
             DBGetField(properties, 0, 0, name, kNameSize);
             deleted = DBGetFieldLong(properties, 0, 1) != 0;
          }
-         else if (AskAboutProblem(CheckFormat("\rMissing node object %d properties. Create? (Y/N) ", SignedId(id))))
+         else if (AskAboutProblem(FormatStatement("\rMissing node object %d properties. Create? (Y/N) ", SignedId(id))))
          {
-            if (Repair(LostPropertiesInsert(id, CheckFormat("lost_node_%d", SignedId(id)))))
+            if (Repair(LostPropertiesInsert(id, FormatStatement("lost_node_%d", SignedId(id)))))
                g_nErrorsFixed++;
          }
          DBFreeResult(properties);
          if (deleted)
             continue;
 
-         DB_RESULT subnets = CheckSelect(CheckFormat("SELECT subnet_id FROM nsmap WHERE node_id=%d", SignedId(id)));
+         DB_RESULT subnets = CheckSelect(FormatStatement("SELECT subnet_id FROM nsmap WHERE node_id=%d", SignedId(id)));
          if (subnets == nullptr)
             continue;
          bool unlinked = DBGetNumRows(subnets) == 0 && DBGetFieldIPAddr(nodes, row, 1) != 0;
          DBFreeResult(subnets);
          if (unlinked &&
-             AskAboutProblem(CheckFormat("\rUnlinked node object %d (\"%s\"). Delete? (Y/N) ", SignedId(id), name)))
+             AskAboutProblem(FormatStatement("\rUnlinked node object %d (\"%s\"). Delete? (Y/N) ", SignedId(id), name)))
          {
-            bool deletedAll = Repair(CheckFormat("DELETE FROM nodes WHERE id=%d", SignedId(id)));
+            bool deletedAll = Repair(FormatStatement("DELETE FROM nodes WHERE id=%d", SignedId(id)));
             if (deletedAll)
-               deletedAll = Repair(CheckFormat("DELETE FROM acl WHERE object_id=%d", SignedId(id)));
+               deletedAll = Repair(FormatStatement("DELETE FROM acl WHERE object_id=%d", SignedId(id)));
             // The properties row goes even when the node row could not be deleted.
-            if (!Repair(CheckFormat("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
+            if (!Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
                deletedAll = false;
             if (deletedAll)
                g_nErrorsFixed++;
@@ -82,8 +83,8 @@ void CheckNodeObjects()
 
 void CheckNodeSubObjects(const char *typeLabel, const char *table)
 {
-   BeginCheckStage(CheckFormat("Checking %s objects...", typeLabel).c_str());
-   DB_RESULT objects = CheckSelect(CheckFormat("SELECT id,node_id FROM %s", table));
+   BeginCheckStage(FormatStatement("Checking %s objects...", typeLabel).c_str());
+   DB_RESULT objects = CheckSelect(FormatStatement("SELECT id,node_id FROM %s", table));
    if (objects != nullptr)
    {
       int count = DBGetNumRows(objects);
@@ -92,7 +93,7 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table)
          uint32_t id = DBGetFieldULong(objects, row, 0);
          char name[kNameSize] = "";
          DB_RESULT properties =
-            CheckSelect(CheckFormat("SELECT name,is_deleted FROM object_properties WHERE object_id=%d", SignedId(id)));
+            CheckSelect(FormatStatement("SELECT name,is_deleted FROM object_properties WHERE object_id=%d", SignedId(id)));
          if (properties != nullptr)
          {
             if (DBGetNumRows(properties) > 0)
@@ -100,9 +101,9 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table)
                DBGetField(properties, 0, 0, name, kNameSize);
             }
             else if (AskAboutProblem(
-                        CheckFormat("\rMissing %s object %d properties. Create? (Y/N) ", typeLabel, SignedId(id))))
+                        FormatStatement("\rMissing %s object %d properties. Create? (Y/N) ", typeLabel, SignedId(id))))
             {
-               if (Repair(LostPropertiesInsert(id, CheckFormat("lost_%s_%d", typeLabel, SignedId(id)))))
+               if (Repair(LostPropertiesInsert(id, FormatStatement("lost_%s_%d", typeLabel, SignedId(id)))))
                   g_nErrorsFixed++;
             }
             DBFreeResult(properties);
@@ -110,18 +111,18 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table)
 
          uint32_t nodeId = DBGetFieldULong(objects, row, 1);
          DB_RESULT parent = CheckSelect(
-            CheckFormat("SELECT name FROM object_properties WHERE object_id=%d AND is_deleted=0", SignedId(nodeId)));
+            FormatStatement("SELECT name FROM object_properties WHERE object_id=%d AND is_deleted=0", SignedId(nodeId)));
          if (parent == nullptr)
             continue;
          bool unlinked = DBGetNumRows(parent) == 0;
          DBFreeResult(parent);
-         if (unlinked && AskAboutProblem(CheckFormat("\rUnlinked %s object %d (\"%s\"). Delete? (Y/N) ", typeLabel,
+         if (unlinked && AskAboutProblem(FormatStatement("\rUnlinked %s object %d (\"%s\"). Delete? (Y/N) ", typeLabel,
                                                 SignedId(id), name)))
          {
-            if (Repair(CheckFormat("DELETE FROM %s WHERE id=%d", table, SignedId(id))))
+            if (Repair(FormatStatement("DELETE FROM %s WHERE id=%d", table, SignedId(id))))
             {
                // The class row is what made the object; a leftover properties row is harmless.
-               Repair(CheckFormat("DELETE FROM object_properties WHERE object_id=%d", SignedId(id)));
+               Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id)));
                g_nErrorsFixed++;
             }
          }

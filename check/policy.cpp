@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include "check/stages.h"
+#include "db/statements.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ void CheckPolicyList(const char *listQuery, Exists existsQuery, Describe questio
       // A failed existence select proves nothing: never delete on its ground.
       if (TestPresence(existsQuery(id)) != Presence::Missing)
          continue;
-      if (AskAboutProblem(question(id)) && Repair(CheckFormat(deleteFormat, SignedId(id))))
+      if (AskAboutProblem(question(id)) && Repair(FormatStatement(deleteFormat, SignedId(id))))
          g_nErrorsFixed++;
    }
    DBFreeResult(list);
@@ -42,7 +43,7 @@ void CheckPolicyList(const char *listQuery, Exists existsQuery, Describe questio
 char *LookupObjectName(uint32_t objectId, char *buffer, int size)
 {
    snprintf(buffer, (size_t)size, "%s", "<unknown>");
-   DB_RESULT result = CheckSelect(CheckFormat("SELECT name FROM object_properties WHERE object_id=%d", SignedId(objectId)));
+   DB_RESULT result = CheckSelect(FormatStatement("SELECT name FROM object_properties WHERE object_id=%d", SignedId(objectId)));
    if (result == nullptr)
       return buffer;
    if (DBGetNumRows(result) > 0)
@@ -53,7 +54,7 @@ char *LookupObjectName(uint32_t objectId, char *buffer, int size)
 
 Presence NodeExists(uint32_t nodeId)
 {
-   return TestPresence(CheckFormat("SELECT id FROM nodes WHERE id=%d", SignedId(nodeId)));
+   return TestPresence(FormatStatement("SELECT id FROM nodes WHERE id=%d", SignedId(nodeId)));
 }
 
 void CheckClusterMembers()
@@ -71,9 +72,9 @@ void CheckClusterMembers()
          uint32_t clusterId = DBGetFieldULong(members, row, 0);
          char name[kNameSize];
          LookupObjectName(clusterId, name, kNameSize);
-         if (AskAboutProblem(CheckFormat("\rCluster object %s [%d] refers to non-existing node %d. Dereference? (Y/N) ",
+         if (AskAboutProblem(FormatStatement("\rCluster object %s [%d] refers to non-existing node %d. Dereference? (Y/N) ",
                                     name, SignedId(clusterId), SignedId(nodeId))) &&
-             Repair(CheckFormat("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", SignedId(clusterId),
+             Repair(FormatStatement("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", SignedId(clusterId),
                            SignedId(nodeId))))
             g_nErrorsFixed++;
       }
@@ -96,8 +97,8 @@ void CheckObjectTimestamps()
          uint32_t id = DBGetFieldULong(objects, row, 0);
          char name[kLongNameSize];
          DBGetField(objects, row, 1, name, kLongNameSize);
-         if (AskAboutProblem(CheckFormat("\rObject %d [%s] has invalid timestamp. Correct? (Y/N) ", SignedId(id), name)) &&
-             Repair(CheckFormat("UPDATE object_properties SET last_modified=%ld WHERE object_id=%d", (long)time(nullptr),
+         if (AskAboutProblem(FormatStatement("\rObject %d [%s] has invalid timestamp. Correct? (Y/N) ", SignedId(id), name)) &&
+             Repair(FormatStatement("UPDATE object_properties SET last_modified=%ld WHERE object_id=%d", (long)time(nullptr),
                            SignedId(id))))
             g_nErrorsFixed++;
       }
@@ -111,25 +112,25 @@ void CheckEventPolicy()
    BeginCheckStage("Checking event processing policy...");
    CheckPolicyList(
       "SELECT object_id FROM policy_source_list",
-      [](uint32_t id) { return CheckFormat("SELECT object_id FROM object_properties WHERE object_id=%d", SignedId(id)); },
-      [](uint32_t id) { return CheckFormat("\rInvalid object ID %d used. Correct? (Y/N) ", SignedId(id)); },
+      [](uint32_t id) { return FormatStatement("SELECT object_id FROM object_properties WHERE object_id=%d", SignedId(id)); },
+      [](uint32_t id) { return FormatStatement("\rInvalid object ID %d used. Correct? (Y/N) ", SignedId(id)); },
       "DELETE FROM policy_source_list WHERE object_id=%d");
    CheckPolicyList(
       "SELECT event_code FROM policy_event_list",
       [](uint32_t code) {
          if (code & kEventGroupFlag)
-            return CheckFormat("SELECT id FROM event_groups WHERE id=%d", SignedId(code));
-         return CheckFormat("SELECT event_code FROM event_cfg WHERE event_code=%d", SignedId(code));
+            return FormatStatement("SELECT id FROM event_groups WHERE id=%d", SignedId(code));
+         return FormatStatement("SELECT event_code FROM event_cfg WHERE event_code=%d", SignedId(code));
       },
       [](uint32_t code) {
-         return CheckFormat("\rInvalid event%s ID 0x%08X used. Correct? (Y/N) ", (code & kEventGroupFlag) ? " group" : "",
+         return FormatStatement("\rInvalid event%s ID 0x%08X used. Correct? (Y/N) ", (code & kEventGroupFlag) ? " group" : "",
                        code);
       },
       "DELETE FROM policy_event_list WHERE event_code=%d");
    CheckPolicyList(
       "SELECT action_id FROM policy_action_list",
-      [](uint32_t id) { return CheckFormat("SELECT action_id FROM actions WHERE action_id=%d", SignedId(id)); },
-      [](uint32_t id) { return CheckFormat("\rInvalid action ID %d used. Correct? (Y/N) ", SignedId(id)); },
+      [](uint32_t id) { return FormatStatement("SELECT action_id FROM actions WHERE action_id=%d", SignedId(id)); },
+      [](uint32_t id) { return FormatStatement("\rInvalid action ID %d used. Correct? (Y/N) ", SignedId(id)); },
       "DELETE FROM policy_action_list WHERE action_id=%d");
    EndCheckStage();
 }

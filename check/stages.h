@@ -48,16 +48,6 @@ enum class Presence
 // Runs |query| and tells whether it returned a row.
 Presence TestPresence(const std::string &query);
 
-#if defined(__GNUC__)
-#define KV_CHECK_PRINTF(f, a) __attribute__((format(printf, f, a)))
-#else
-#define KV_CHECK_PRINTF(f, a)
-#endif
-
-// Formats like printf into a string of whatever length the result needs, so
-// that no statement or question is ever cut.
-std::string CheckFormat(const char *format, ...) KV_CHECK_PRINTF(1, 2);
-
 // Writes an id read as unsigned 32 bits the way statements and messages show
 // it: signed decimal (0x80000000 is -2147483648).
 inline int SignedId(uint32_t id)

@@ -1,7 +1,6 @@
 // Scripts, dialect macros and table creation.
 #include "db/scripts.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -64,25 +63,6 @@ bool AddPrimaryKey(const char *table, const char *columns)
    if (g_nSyntax == DB_SYNTAX_SQLITE)
       return true;
    return ExecStatement(FormatStatement("ALTER TABLE %s ADD PRIMARY KEY (%s)", table, columns).c_str());
-}
-
-std::string FormatStatement(const char *format, ...)
-{
-   va_list args;
-   va_start(args, format);
-   va_list again;
-   va_copy(again, args);
-   int length = vsnprintf(nullptr, 0, format, args);
-   va_end(args);
-   std::string text;
-   if (length > 0)
-   {
-      text.resize((size_t)length + 1);
-      vsnprintf(&text[0], text.size(), format, again);
-      text.resize((size_t)length);
-   }
-   va_end(again);
-   return text;
 }
 
 std::string DoubleQuotes(const char *text)

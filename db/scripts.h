@@ -32,9 +32,6 @@ bool ExecCreateTable(const char *statement);
 // success; on SQLite, which cannot add one afterwards, returns true and runs nothing.
 bool AddPrimaryKey(const char *table, const char *columns);
 
-// printf into a string of whatever length the result needs.
-std::string FormatStatement(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
 // Returns |text| with every single quote doubled, so that text copied from the
 // database or the configuration between single quotes of a statement stays one
 // literal. Text without quotes comes back unchanged.

@@ -1,6 +1,7 @@
 // Statement execution, tracing and confirmation prompts.
 #include "db/statements.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 
 #include "db/settings.h"
@@ -16,6 +17,25 @@ int s_nFailedStatements = 0;
 int FailedStatementCount()
 {
    return s_nFailedStatements;
+}
+
+std::string FormatStatement(const char *format, ...)
+{
+   va_list args;
+   va_start(args, format);
+   va_list again;
+   va_copy(again, args);
+   int length = vsnprintf(nullptr, 0, format, args);
+   va_end(args);
+   std::string text;
+   if (length > 0)
+   {
+      text.resize((size_t)length + 1);
+      vsnprintf(&text[0], text.size(), format, again);
+      text.resize((size_t)length);
+   }
+   va_end(again);
+   return text;
 }
 
 void EchoStatement(const char *statement)

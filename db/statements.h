@@ -2,7 +2,13 @@
 // the operator's Y/N question.
 #pragma once
 
+#include <string>
+
 #include "lib/kvsrv/kvsrv.h"
+
+// Formats like printf into a string of whatever length the result needs, so
+// that no statement or message is ever cut.
+std::string FormatStatement(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Prints a trace line: ">>> " in bright white, the statement in bright green.
 void EchoStatement(const char *statement);
