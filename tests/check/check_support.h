@@ -150,11 +150,8 @@ inline void AddHealthyNode(TestDatabase &db, int id, const std::string &name)
 class CheckTest : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       db().InitSchema();
    }
    // "kvdbmgr -c <config> [flags] check" with |input| as the keys.

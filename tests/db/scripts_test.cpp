@@ -20,11 +20,8 @@ const char *const kSyntaxNames[] = {"MYSQL", "PGSQL", "MSSQL", "ORACLE", "SQLITE
 class AccessLayerTest : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       db().CreateConfigTable();
       g_hConnection = DBConnect();   // the test database's settings are the current ones
       ASSERT_NE(nullptr, g_hConnection);

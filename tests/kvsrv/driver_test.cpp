@@ -42,11 +42,8 @@ const Quirks &EngineQuirks(const std::string &engine)
 class DriverTest : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       // TestDatabase has put its database into the connection parameters.
       handle_ = DBConnect();
       ASSERT_NE(nullptr, handle_);

@@ -10,11 +10,8 @@ const std::string kBanner = kBannerText;
 class BatchTest : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       db().CreateConfigTable();
       std::string error;
       ASSERT_TRUE(db().Exec("CREATE TABLE t (id integer, v varchar(255))", &error)) << error;

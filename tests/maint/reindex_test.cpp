@@ -31,11 +31,8 @@ const std::string kAllLines =
 class ReindexTest : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       db().CreateConfigTable();
       db().SetConfig("DBFormatVersion", "83");
       db().SetConfig("DBLockStatus", "UNLOCKED");

@@ -11,11 +11,8 @@ const std::string kQuestion = "Do you wish to force database unlock? (Y/N) ";
 class UnlockTest : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       db().CreateConfigTable();
    }
 

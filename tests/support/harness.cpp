@@ -384,6 +384,7 @@ void EngineTest::SetUp()
    if (!EngineAvailable(&why))
       GTEST_SKIP() << why;
    db_ = new TestDatabase();
+   SetUpDatabase();
 }
 
 void EngineTest::TearDown()

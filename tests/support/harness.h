@@ -112,8 +112,12 @@ extern const char kBannerText[];
 class EngineTest : public ::testing::Test
 {
 protected:
-   void SetUp() override;
+   // Skips the test when the engine is not set up; otherwise makes the fresh
+   // database and calls SetUpDatabase.
+   void SetUp() final;
    void TearDown() override;
+   // What a fixture puts into every test's fresh database.
+   virtual void SetUpDatabase() {}
    TestDatabase &db() { return *db_; }
 
 private:

@@ -15,11 +15,8 @@ const std::string kSucceeded = "Database upgrade succeeded\n";
 class Upgrade69Test : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       LoadFormat69(db());
    }
 

@@ -19,11 +19,8 @@ std::string NoProcedure(int version)
 class UpgradeEngineTest : public EngineTest
 {
 protected:
-   void SetUp() override
+   void SetUpDatabase() override
    {
-      EngineTest::SetUp();
-      if (IsSkipped())
-         return;
       db().CreateConfigTable();
    }
 };
