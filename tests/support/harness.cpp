@@ -180,13 +180,15 @@ ToolRun RunToolOnTerminal(const std::vector<std::string> &args, const std::strin
    ToolRun run;
    if (pid < 0)
       return run;
-   // Type the keys only once the tool has put the terminal in single-key mode,
-   // so that none is lost or echoed by the line discipline.
+   // Type the keys only once the tool has asked its first question and gone
+   // quiet, so that it has put the terminal in single-key mode: a key typed
+   // earlier would be echoed and held by the line discipline.
    bool typed = input.empty();
    while (true)
    {
+      bool asked = run.out.find("(Y/N) ") != std::string::npos;
       pollfd fd = {master, POLLIN, 0};
-      int ready = poll(&fd, 1, typed ? 60000 : 200);
+      int ready = poll(&fd, 1, (typed || !asked) ? 60000 : 200);
       if (ready == 0 && !typed)
       {
          if (write(master, input.data(), input.size()) < 0)

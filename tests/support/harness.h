@@ -21,7 +21,8 @@ struct ToolRun
 ToolRun RunTool(const std::vector<std::string> &args, const std::string &input = "",
                 const std::vector<std::string> &env = {});
 
-// Runs kvdbmgr under a pseudo-terminal; |input| is typed after start. The
+// Runs kvdbmgr under a pseudo-terminal; |input| is typed once the tool has
+// asked its first "(Y/N) " question. The
 // output is what the terminal received (stdout and stderr together).
 ToolRun RunToolOnTerminal(const std::vector<std::string> &args, const std::string &input,
                           const std::vector<std::string> &env = {});
