@@ -36,14 +36,8 @@ const int kOutcomeColor[] = {CONSOLE_GREEN, CONSOLE_YELLOW, CONSOLE_RED};
 // The unlock runs before the check's transaction, so it outlives a rollback.
 bool PassLockGate()
 {
-   char owner[256] = "", info[256] = "";
-   if (!ReadLockState(owner, info))
-      return true;
-   printf("Database is locked by server %s [%s]\nDo you wish to force database unlock? (Y/N) ", owner, info);
-   if (!AskYesNo() || !ExecStatement(FORCED_UNLOCK_STATEMENT))
-      return false;
-   printf("Database lock removed\n");
-   return true;
+   UnlockOutcome outcome = OfferForcedUnlock();
+   return outcome == UNLOCK_NOT_LOCKED || outcome == UNLOCK_REMOVED;
 }
 
 // Prints the summary and commits or rolls back the repairs. Returns true when

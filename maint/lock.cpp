@@ -52,19 +52,24 @@ bool IsDatabaseLocked()
    return strcmp(status, "UNLOCKED") != 0;
 }
 
-bool RunUnlockCommand()
+UnlockOutcome OfferForcedUnlock()
 {
    char owner[kLockTextSize] = "", info[kLockTextSize] = "";
    if (!ReadLockState(owner, info))
-   {
-      printf("Database is not locked\n");
-      return true;
-   }
+      return UNLOCK_NOT_LOCKED;
    printf("Database is locked by server %s [%s]\nDo you wish to force database unlock? (Y/N) ", owner, info);
    if (!AskYesNo())
-      return true;
+      return UNLOCK_DECLINED;
    if (!ExecStatement(FORCED_UNLOCK_STATEMENT))
-      return false;
+      return UNLOCK_FAILED;
    printf("Database lock removed\n");
-   return true;
+   return UNLOCK_REMOVED;
+}
+
+bool RunUnlockCommand()
+{
+   UnlockOutcome outcome = OfferForcedUnlock();
+   if (outcome == UNLOCK_NOT_LOCKED)
+      printf("Database is not locked\n");
+   return outcome != UNLOCK_FAILED;
 }

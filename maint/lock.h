@@ -18,6 +18,19 @@ bool ReadLockState(char *owner, char *info);
 // stored, undecoded value is not "UNLOCKED".
 bool IsDatabaseLocked();
 
+// What OfferForcedUnlock came to.
+enum UnlockOutcome
+{
+   UNLOCK_NOT_LOCKED,  // nothing to clear; nothing printed
+   UNLOCK_DECLINED,    // the operator answered no
+   UNLOCK_FAILED,      // the statement failed (and was reported)
+   UNLOCK_REMOVED      // the lock is gone ("Database lock removed")
+};
+
+// When the database is locked: shows who holds the lock, asks whether to
+// clear it and, on yes, clears it with FORCED_UNLOCK_STATEMENT.
+UnlockOutcome OfferForcedUnlock();
+
 // The unlock command. Returns false only when the lock could not be cleared
 // (the statement failed); "not locked" and a declined question are successes.
 bool RunUnlockCommand();
