@@ -56,17 +56,17 @@ uint32_t ToUInt32(const char *text)
 
 }  // namespace
 
-bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue)
+ConfigRead ReadConfigText(const char *name, char *buffer, size_t size, const char *defaultValue)
 {
    if (size == 0)
-      return false;
+      return CONFIG_MISSING;
    strncpy(buffer, defaultValue, size - 1);
    buffer[size - 1] = 0;
    if (strlen(name) > kMaxNameLength)
-      return false;
+      return CONFIG_MISSING;
    DB_RESULT result = ExecSelect(ValueQuery(name).c_str());
    if (result == nullptr)
-      return false;
+      return CONFIG_READ_FAILED;
    bool found = DBGetNumRows(result) > 0;
    if (found)
    {
@@ -74,23 +74,42 @@ bool FetchConfigText(const char *name, char *buffer, size_t size, const char *de
       DecodeSQLString(buffer);
    }
    DBFreeResult(result);
-   return found;
+   return found ? CONFIG_FOUND : CONFIG_MISSING;
+}
+
+bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue)
+{
+   return ReadConfigText(name, buffer, size, defaultValue) == CONFIG_FOUND;
+}
+
+ConfigRead ReadConfigInt(const char *name, int32_t defaultValue, int32_t *value)
+{
+   char text[64];
+   ConfigRead read = ReadConfigText(name, text, sizeof(text), "");
+   *value = (read == CONFIG_FOUND) ? ToInt32(text) : defaultValue;
+   return read;
+}
+
+ConfigRead ReadConfigUInt(const char *name, uint32_t defaultValue, uint32_t *value)
+{
+   char text[64];
+   ConfigRead read = ReadConfigText(name, text, sizeof(text), "");
+   *value = (read == CONFIG_FOUND) ? ToUInt32(text) : defaultValue;
+   return read;
 }
 
 int32_t FetchConfigInt(const char *name, int32_t defaultValue)
 {
-   char text[64];
-   if (!FetchConfigText(name, text, sizeof(text), ""))
-      return defaultValue;
-   return ToInt32(text);
+   int32_t value;
+   ReadConfigInt(name, defaultValue, &value);
+   return value;
 }
 
 uint32_t FetchConfigUInt(const char *name, uint32_t defaultValue)
 {
-   char text[64];
-   if (!FetchConfigText(name, text, sizeof(text), ""))
-      return defaultValue;
-   return ToUInt32(text);
+   uint32_t value;
+   ReadConfigUInt(name, defaultValue, &value);
+   return value;
 }
 
 bool PutConfigVariable(const char *name, const char *value, int isVisible, int needServerRestart, bool overwrite)

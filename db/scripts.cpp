@@ -10,17 +10,9 @@
 #include "db/statements.h"
 #include "lib/korvel/korvel.h"
 
-const ColumnTypeNamesRow ColumnTypeNames[5] = {
-   {"text", "bigint"},         // MySQL
-   {"varchar", "bigint"},      // PgSQL
-   {"text", "bigint"},         // MSSQL
-   {"clob", "number(20)"},     // Oracle
-   {"varchar", "number(20)"},  // SQLite
-};
-
 void ReplaceColumnTypeMacros(char *text)
 {
-   const ColumnTypeNamesRow &names = ColumnTypeNames[g_nSyntax];
+   const DialectRow &names = CurrentDialect();
    TranslateStr(text, "$SQL:TEXT", names.text);
    TranslateStr(text, "$SQL:INT64", names.int64);
 }

@@ -4,15 +4,7 @@
 
 #include <string>
 
-// What "$SQL:TEXT" and "$SQL:INT64" become in one dialect.
-struct ColumnTypeNamesRow
-{
-   const char *text;    // long-text column type
-   const char *int64;   // 64-bit integer column type
-};
-
-// Indexed by g_nSyntax (DatabaseSyntax).
-extern const ColumnTypeNamesRow ColumnTypeNames[5];
+#include "db/dialects.h"
 
 // Replaces every "$SQL:TEXT" and then every "$SQL:INT64" in |text| by the
 // connected dialect's types, in place. The text never grows.

@@ -12,6 +12,24 @@ namespace {
 
 int s_nFailedStatements = 0;
 
+void ReportFailure(const char *error, const char *statement)
+{
+   s_nFailedStatements++;
+   printf("SQL query failed (%s):\n", error);
+   SetConsoleColor(CONSOLE_YELLOW);
+   printf("%s\n", statement);
+   SetConsoleColor(CONSOLE_NORMAL);
+}
+
+bool TransactionCall(bool (*call)(db_handle_t, char *), const char *statement)
+{
+   char error[KV_DRIVER_ERROR_SIZE];
+   if (call(g_hConnection, error))
+      return true;
+   ReportFailure(error, statement);
+   return false;
+}
+
 }  // namespace
 
 int FailedStatementCount()
@@ -56,12 +74,28 @@ bool ExecStatement(const char *statement)
    char error[KV_DRIVER_ERROR_SIZE];
    if (DBQueryEx(g_hConnection, statement, error))
       return true;
-   s_nFailedStatements++;
-   printf("SQL query failed (%s):\n", error);
-   SetConsoleColor(CONSOLE_YELLOW);
-   printf("%s\n", statement);
-   SetConsoleColor(CONSOLE_NORMAL);
+   ReportFailure(error, statement);
    return false;
+}
+
+bool ExecQuietStatement(const char *statement)
+{
+   return DBQuery(g_hConnection, statement);
+}
+
+bool BeginTransaction()
+{
+   return TransactionCall(DBBeginEx, "BEGIN");
+}
+
+bool CommitTransaction()
+{
+   return TransactionCall(DBCommitEx, "COMMIT");
+}
+
+bool RollbackTransaction()
+{
+   return TransactionCall(DBRollbackEx, "ROLLBACK");
 }
 
 DB_RESULT ExecSelect(const char *query)

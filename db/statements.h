@@ -18,6 +18,18 @@ void EchoStatement(const char *statement);
 // text and the statement. Returns true on success.
 bool ExecStatement(const char *statement);
 
+// Runs a statement whose failure is expected and harmless (dropping an index
+// that may not exist): neither echoed nor reported, not counted. Returns true
+// on success.
+bool ExecQuietStatement(const char *statement);
+
+// Begin, commit and roll back the transaction on g_hConnection. A failure is
+// reported like a failed statement, with the driver's error text, and
+// counted. Return true on success.
+bool BeginTransaction();
+bool CommitTransaction();
+bool RollbackTransaction();
+
 // Runs a select; echoed under -t. Returns the result (the caller frees it with
 // DBFreeResult) or nullptr after reporting the failure.
 DB_RESULT ExecSelect(const char *query);

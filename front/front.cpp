@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "check/check.h"
+#include "db/dialects.h"
 #include "db/settings.h"
 #include "lib/kvsrv/kvsrv.h"
 #include "lib/platform/console.h"
@@ -84,17 +85,6 @@ const CommandRow *FindCommand(const char *word)
    return nullptr;
 }
 
-struct SyntaxName
-{
-   const char *name;
-   int syntax;
-};
-
-const SyntaxName kSyntaxNames[] = {
-   {"MYSQL", DB_SYNTAX_MYSQL},   {"PGSQL", DB_SYNTAX_PGSQL},   {"MSSQL", DB_SYNTAX_MSSQL},
-   {"ORACLE", DB_SYNTAX_ORACLE}, {"SQLITE", DB_SYNTAX_SQLITE},
-};
-
 // Reads DBSyntax straight from the driver (no trace, no failure report) and
 // sets g_nSyntax. Returns the exit code to stop with, or EXIT_DONE.
 int DetectDialect()
@@ -112,13 +102,11 @@ int DetectDialect()
       DecodeSQLString(text);
    }
    DBFreeResult(result);
-   for (const SyntaxName &s : kSyntaxNames)
+   int syntax = FindDialect(text);
+   if (syntax >= 0)
    {
-      if (strcmp(text, s.name) == 0)
-      {
-         g_nSyntax = s.syntax;
-         return EXIT_DONE;
-      }
+      g_nSyntax = syntax;
+      return EXIT_DONE;
    }
    printf("Unknown database syntax %s\n", text);
    return EXIT_UNKNOWN_SYNTAX;

@@ -3,6 +3,7 @@
 
 #include <stdio.h>
 
+#include "db/dialects.h"
 #include "db/settings.h"
 #include "db/statements.h"
 #include "db/version.h"
@@ -32,23 +33,10 @@ const IndexRow kIndexes[] = {
 
 }  // namespace
 
-std::string DropIndexStatement(const char *index, const char *table)
-{
-   switch (g_nSyntax)
-   {
-      case DB_SYNTAX_MYSQL:
-         return std::string("DROP INDEX ") + index + " ON " + table;
-      case DB_SYNTAX_MSSQL:
-         return std::string("DROP INDEX ") + table + "." + index;
-      default:
-         return std::string("DROP INDEX ") + index;
-   }
-}
-
 bool RebuildIndex(const char *index, const char *table, const char *column)
 {
    printf("Reindexing table %s by (%s)...\n", table, column);
-   DBQuery(g_hConnection, DropIndexStatement(index, table).c_str());
+   ExecQuietStatement(DropIndexStatement(index, table).c_str());
    std::string create = std::string("CREATE INDEX ") + index + " ON " + table + "(" + column + ")";
    return ExecStatement(create.c_str());
 }

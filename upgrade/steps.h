@@ -1,31 +1,28 @@
-// The upgrade step procedures, one per format version, and what they share.
+// The upgrade step procedures, one per format version, and the range tables
+// the engine chains into its step table.
+//
+// Adding a step: write `void StepNNToMM(StepRunner &step)` as its operations
+// in order (upgrade/step_runner.h says what each does and how a failure is
+// handled), declare it below, and add {NN, StepNNToMM} to its range's table.
+// The engine runs the version statement after the step; the step never does.
 #pragma once
 
-#include "db/settings.h"
-
-// True when a step may go on after an operation: it succeeded, or -X passes
-// over its failure (the access layer has reported it already).
-inline bool StepMayGoOn(bool succeeded)
-{
-   return succeeded || g_bSkipErrors;
-}
-
-// The last operation of every step: stores |version| in DBFormatVersion.
-// Returns the result of ExecStatement.
-bool SetFormatVersion(int version);
+#include "upgrade/step_runner.h"
+#include "upgrade/upgrade.h"
 
 // From 69 to 83 (steps_69_82.cpp).
-bool Step69To70();
-bool Step70To71();
-bool Step71To72();
-bool Step72To73();
-bool Step73To74();
-bool Step74To75();
-bool Step75To76();
-bool Step76To77();
-bool Step77To78();
-bool Step78To79();
-bool Step79To80();
-bool Step80To81();
-bool Step81To82();
-bool Step82To83();
+extern const UpgradeStepRange kSteps69To82;
+void Step69To70(StepRunner &step);
+void Step70To71(StepRunner &step);
+void Step71To72(StepRunner &step);
+void Step72To73(StepRunner &step);
+void Step73To74(StepRunner &step);
+void Step74To75(StepRunner &step);
+void Step75To76(StepRunner &step);
+void Step76To77(StepRunner &step);
+void Step77To78(StepRunner &step);
+void Step78To79(StepRunner &step);
+void Step79To80(StepRunner &step);
+void Step80To81(StepRunner &step);
+void Step81To82(StepRunner &step);
+void Step82To83(StepRunner &step);

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "db/config_vars.h"
 #include "db/scripts.h"
 #include "db/settings.h"
 #include "db/statements.h"
@@ -14,15 +13,18 @@ namespace {
 
 // Stores a retention period, kept in seconds before format 70, as whole days.
 // A period is never stored as 0 days or fewer: the server would then keep
-// nothing at all. Only the store can fail.
-bool ConvertRetentionToDays(const char *name)
+// nothing at all. A value that cannot be read is left as it is stored: the
+// default must never overwrite it.
+void ConvertRetentionToDays(StepRunner &step, const char *name)
 {
-   int32_t days = FetchConfigInt(name, 5184000) / 86400;
+   int32_t seconds;
+   if (!step.ReadConfigInt(name, 5184000, &seconds))
+      return;
+   int32_t days = seconds / 86400;
    if (days < 1)
       days = 1;
-   char value[16];
-   snprintf(value, sizeof(value), "%d", days);
-   return PutConfigVariable(name, value, 1, 0, true);
+   std::string value = std::to_string(days);
+   step.StoreConfig({name, value.c_str(), true, false});
 }
 
 // Columns that MySQL must hold as "text": longer than its varchar allows.
@@ -62,264 +64,222 @@ const LongTextColumn kMySqlLongTextColumns[] = {
    {"situations", "comments"},
 };
 
+const EventTemplate kEventStormEvents[] = {
+   {48, "SYS_EVENT_STORM_DETECTED", 3, 1, "Event storm detected (Events per second: %1)",
+    "Generated when system detects an event storm.#0D#0AParameters:#0D#0A   1) Events per second#0D#0A"
+    "   2) Duration#0D#0A   3) Threshold"},
+   {49, "SYS_EVENT_STORM_ENDED", 0, 1, "Event storm ended",
+    "Generated when system clears event storm condition.#0D#0AParameters:#0D#0A   1) Events per second#0D#0A"
+    "   2) Duration#0D#0A   3) Threshold"},
+};
+
+const EventTemplate kNetworkConnectivityEvents[] = {
+   {50, "SYS_NETWORK_CONN_LOST", 4, 1, "Korvel server network connectivity lost",
+    "Generated when system detects loss of network connectivity based on beacon probing.#0D#0A"
+    "Parameters:#0D#0A   1) Number of beacons"},
+   {51, "SYS_NETWORK_CONN_RESTORED", 0, 1, "Korvel server network connectivity restored",
+    "Generated when system detects restoration of network connectivity based on beacon probing.#0D#0A"
+    "Parameters:#0D#0A   1) Number of beacons"},
+};
+
+const ConfigDefault kSituationsConfig[] = {
+   {"RetainCustomInterfaceNames", "0", true, false},
+   {"AllowDirectSMS", "0", true, false},
+   {"EventStormThreshold", "0", true, true},
+};
+
+const ConfigDefault kEventStormConfig[] = {
+   {"EnableEventStormDetection", "0", true, true},
+   {"EventStormEventsPerSecond", "100", true, true},
+   {"EventStormDuration", "15", true, true},
+};
+
+const ConfigDefault kCommunityConfig[] = {
+   {"UseInterfaceAliases", "0", true, false},
+   {"SyncNodeNamesWithDNS", "0", true, false},
+};
+
+const ConfigDefault kBeaconConfig[] = {
+   {"AgentCommandTimeout", "2000", true, true},
+   {"BeaconHosts", "", true, true},
+   {"BeaconTimeout", "1000", true, true},
+   {"BeaconPollingInterval", "1000", true, true},
+};
+
 }  // namespace
 
-bool Step69To70()
+void Step69To70(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript("ALTER TABLE snmp_trap_cfg ADD user_tag varchar(63)\n"
-                              "UPDATE snmp_trap_cfg SET user_tag='#00'\n"
-                              "ALTER TABLE event_log ADD user_tag varchar(63)\n"
-                              "UPDATE event_log SET user_tag='#00'\n"
-                              "<END>")))
-      return false;
-   if (!StepMayGoOn(ConvertRetentionToDays("EventLogRetentionTime")))
-      return false;
-   if (!StepMayGoOn(ConvertRetentionToDays("SyslogRetentionTime")))
-      return false;
-   return SetFormatVersion(70);
+   step.Script("ALTER TABLE snmp_trap_cfg ADD user_tag varchar(63)\n"
+               "UPDATE snmp_trap_cfg SET user_tag='#00'\n"
+               "ALTER TABLE event_log ADD user_tag varchar(63)\n"
+               "UPDATE event_log SET user_tag='#00'\n"
+               "<END>");
+   ConvertRetentionToDays(step, "EventLogRetentionTime");
+   ConvertRetentionToDays(step, "SyslogRetentionTime");
 }
 
-bool Step70To71()
+void Step70To71(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript("ALTER TABLE nodes ADD required_polls integer\n"
-                              "UPDATE nodes SET required_polls=0\n"
-                              "ALTER TABLE interfaces ADD required_polls integer\n"
-                              "UPDATE interfaces SET required_polls=0\n"
-                              "ALTER TABLE network_services ADD required_polls integer\n"
-                              "UPDATE network_services SET required_polls=0\n"
-                              "<END>")))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("PollCountForStatusChange", "1", 1, 1, false)))
-      return false;
-   return SetFormatVersion(71);
+   step.Script("ALTER TABLE nodes ADD required_polls integer\n"
+               "UPDATE nodes SET required_polls=0\n"
+               "ALTER TABLE interfaces ADD required_polls integer\n"
+               "UPDATE interfaces SET required_polls=0\n"
+               "ALTER TABLE network_services ADD required_polls integer\n"
+               "UPDATE network_services SET required_polls=0\n"
+               "<END>");
+   step.AddConfig({"PollCountForStatusChange", "1", true, true});
 }
 
-bool Step71To72()
+void Step71To72(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript("ALTER TABLE items ADD proxy_node integer\n"
-                              "UPDATE items SET proxy_node=0\n"
-                              "<END>")))
-      return false;
-   return SetFormatVersion(72);
+   step.Script("ALTER TABLE items ADD proxy_node integer\n"
+               "UPDATE items SET proxy_node=0\n"
+               "<END>");
 }
 
-bool Step72To73()
+void Step72To73(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript("ALTER TABLE event_policy ADD situation_id integer\n"
-                              "ALTER TABLE event_policy ADD situation_instance varchar(255)\n"
-                              "UPDATE event_policy SET situation_id=0,situation_instance='#00'\n"
-                              "<END>")))
-      return false;
-   if (!StepMayGoOn(ExecCreateTable("CREATE TABLE policy_situation_attr_list (rule_id integer not null,"
-                                    "situation_id integer not null,attr_name varchar(255) not null,"
-                                    "attr_value varchar(255) not null,PRIMARY KEY(rule_id,situation_id,attr_name))")))
-      return false;
-   if (!StepMayGoOn(ExecCreateTable("CREATE TABLE situations (id integer not null,name varchar(127) not null,"
-                                    "comments $SQL:TEXT not null,PRIMARY KEY(id))")))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("RetainCustomInterfaceNames", "0", 1, 0, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("AllowDirectSMS", "0", 1, 0, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("EventStormThreshold", "0", 1, 1, false)))
-      return false;
-   return SetFormatVersion(73);
+   step.Script("ALTER TABLE event_policy ADD situation_id integer\n"
+               "ALTER TABLE event_policy ADD situation_instance varchar(255)\n"
+               "UPDATE event_policy SET situation_id=0,situation_instance='#00'\n"
+               "<END>");
+   step.CreateTable("CREATE TABLE policy_situation_attr_list (rule_id integer not null,"
+                    "situation_id integer not null,attr_name varchar(255) not null,"
+                    "attr_value varchar(255) not null,PRIMARY KEY(rule_id,situation_id,attr_name))");
+   step.CreateTable("CREATE TABLE situations (id integer not null,name varchar(127) not null,"
+                    "comments $SQL:TEXT not null,PRIMARY KEY(id))");
+   step.AddConfig(kSituationsConfig);
 }
 
-bool Step73To74()
+void Step73To74(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript(
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-          "(48,'SYS_EVENT_STORM_DETECTED',3,1,'Event storm detected (Events per second: %1)',"
-          "'Generated when system detects an event storm.#0D#0AParameters:#0D#0A   1) Events per second#0D#0A"
-          "   2) Duration#0D#0A   3) Threshold')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-          "(49,'SYS_EVENT_STORM_ENDED',0,1,'Event storm ended',"
-          "'Generated when system clears event storm condition.#0D#0AParameters:#0D#0A   1) Events per second#0D#0A"
-          "   2) Duration#0D#0A   3) Threshold')\n"
-          "DELETE FROM config WHERE var_name='NumberOfEventProcessors'\n"
-          "DELETE FROM config WHERE var_name='EventStormThreshold'\n"
-          "<END>")))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("EnableEventStormDetection", "0", 1, 1, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("EventStormEventsPerSecond", "100", 1, 1, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("EventStormDuration", "15", 1, 1, false)))
-      return false;
-   return SetFormatVersion(74);
+   step.AddEvents(kEventStormEvents);
+   step.Script("DELETE FROM config WHERE var_name='NumberOfEventProcessors'\n"
+               "DELETE FROM config WHERE var_name='EventStormThreshold'\n"
+               "<END>");
+   step.AddConfig(kEventStormConfig);
 }
 
-bool Step74To75()
+void Step74To75(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript("ALTER TABLE address_lists ADD community_id integer\n"
-                              "UPDATE address_lists SET community_id=0\n"
-                              "<END>")))
-      return false;
-   if (!StepMayGoOn(ExecCreateTable("CREATE TABLE snmp_communities (id integer not null,"
-                                    "community varchar(255) not null,PRIMARY KEY(id))")))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("UseInterfaceAliases", "0", 1, 0, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("SyncNodeNamesWithDNS", "0", 1, 0, false)))
-      return false;
-   return SetFormatVersion(75);
+   step.Script("ALTER TABLE address_lists ADD community_id integer\n"
+               "UPDATE address_lists SET community_id=0\n"
+               "<END>");
+   step.CreateTable("CREATE TABLE snmp_communities (id integer not null,"
+                    "community varchar(255) not null,PRIMARY KEY(id))");
+   step.AddConfig(kCommunityConfig);
 }
 
-bool Step75To76()
+void Step75To76(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript(
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-          "(50,'SYS_NETWORK_CONN_LOST',4,1,'Korvel server network connectivity lost',"
-          "'Generated when system detects loss of network connectivity based on beacon probing.#0D#0A"
-          "Parameters:#0D#0A   1) Number of beacons')\n"
-          "INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES "
-          "(51,'SYS_NETWORK_CONN_RESTORED',0,1,'Korvel server network connectivity restored',"
-          "'Generated when system detects restoration of network connectivity based on beacon probing.#0D#0A"
-          "Parameters:#0D#0A   1) Number of beacons')\n"
-          "<END>")))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("AgentCommandTimeout", "2000", 1, 1, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("BeaconHosts", "", 1, 1, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("BeaconTimeout", "1000", 1, 1, false)))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("BeaconPollingInterval", "1000", 1, 1, false)))
-      return false;
-   return SetFormatVersion(76);
+   step.AddEvents(kNetworkConnectivityEvents);
+   step.AddConfig(kBeaconConfig);
 }
 
-bool Step76To77()
+void Step76To77(StepRunner &step)
 {
-   DB_RESULT result = ExecSelect("SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map ORDER BY condition_id");
-   if (result == nullptr && !g_bSkipErrors)
-      return false;
    // Under -X a failed select leaves the old table as it stands.
-   if (result != nullptr)
+   if (StepRows rows = step.Select("SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map "
+                                   "ORDER BY condition_id"))
    {
-      bool ok = StepMayGoOn(ExecStatement("DROP TABLE cond_dci_map")) &&
-                StepMayGoOn(ExecCreateTable(
-                   "CREATE TABLE cond_dci_map (condition_id integer not null,sequence_number integer not null,"
-                   "dci_id integer not null,node_id integer not null,dci_func integer not null,"
-                   "num_polls integer not null,PRIMARY KEY(condition_id,sequence_number))"));
+      step.Exec("DROP TABLE cond_dci_map");
+      step.CreateTable("CREATE TABLE cond_dci_map (condition_id integer not null,sequence_number integer not null,"
+                       "dci_id integer not null,node_id integer not null,dci_func integer not null,"
+                       "num_polls integer not null,PRIMARY KEY(condition_id,sequence_number))");
       // The rows of one condition are numbered 0, 1, 2, ... in the order returned.
       uint32_t currentCondition = 0;
       int sequence = 0;
-      int rows = DBGetNumRows(result);
-      for (int i = 0; ok && i < rows; i++)
+      for (int i = 0; step.ok() && i < rows.count(); i++)
       {
-         uint32_t condition = DBGetFieldULong(result, i, 0);
+         uint32_t condition = rows.ULong(i, 0);
          if (condition != currentCondition)
          {
             sequence = 0;
             currentCondition = condition;
          }
-         std::string statement = FormatStatement(
-            "INSERT INTO cond_dci_map (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) "
-            "VALUES (%d,%d,%d,%d,%d,%d)",
-            (int)condition, sequence, (int)DBGetFieldULong(result, i, 1), (int)DBGetFieldULong(result, i, 2),
-            (int)DBGetFieldULong(result, i, 3), (int)DBGetFieldULong(result, i, 4));
-         ok = StepMayGoOn(ExecStatement(statement.c_str()));
+         step.Exec(FormatStatement("INSERT INTO cond_dci_map (condition_id,sequence_number,dci_id,node_id,dci_func,"
+                                   "num_polls) VALUES (%d,%d,%d,%d,%d,%d)",
+                                   (int)condition, sequence, (int)rows.ULong(i, 1), (int)rows.ULong(i, 2),
+                                   (int)rows.ULong(i, 3), (int)rows.ULong(i, 4)));
          sequence++;
       }
-      DBFreeResult(result);
-      if (!ok)
-         return false;
    }
-   return SetFormatVersion(77);
 }
 
-bool Step77To78()
+void Step77To78(StepRunner &step)
 {
-   if (!StepMayGoOn(ExecCreateTable("CREATE TABLE trusted_nodes (source_object_id integer not null,"
-                                    "target_node_id integer not null,PRIMARY KEY(source_object_id,target_node_id))")))
-      return false;
-   if (!StepMayGoOn(PutConfigVariable("CheckTrustedNodes", "1", 1, 1, false)))
-      return false;
-   return SetFormatVersion(78);
+   step.CreateTable("CREATE TABLE trusted_nodes (source_object_id integer not null,"
+                    "target_node_id integer not null,PRIMARY KEY(source_object_id,target_node_id))");
+   step.AddConfig({"CheckTrustedNodes", "1", true, true});
 }
 
-bool Step78To79()
+void Step78To79(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript("DELETE FROM config WHERE var_name='RetainCustomInterfaceNames'\n"
-                              "DROP TABLE modules\n"
-                              "<END>")))
-      return false;
+   step.Script("DELETE FROM config WHERE var_name='RetainCustomInterfaceNames'\n"
+               "DROP TABLE modules\n"
+               "<END>");
    if (g_nSyntax == DB_SYNTAX_MYSQL)
    {
       std::string script;
       for (const LongTextColumn &c : kMySqlLongTextColumns)
          script += FormatStatement("ALTER TABLE %s MODIFY COLUMN %s text not null\n", c.table, c.column);
       script += "<END>";
-      if (!StepMayGoOn(RunScript(script.c_str())))
-         return false;
+      step.Script(script.c_str());
    }
-   return SetFormatVersion(79);
 }
 
-bool Step79To80()
+void Step79To80(StepRunner &step)
 {
-   if (!StepMayGoOn(RunScript("ALTER TABLE nodes ADD uname varchar(255)\n"
-                              "UPDATE nodes SET uname='#00'\n"
-                              "<END>")))
-      return false;
-   return SetFormatVersion(80);
+   step.Script("ALTER TABLE nodes ADD uname varchar(255)\n"
+               "UPDATE nodes SET uname='#00'\n"
+               "<END>");
 }
 
-bool Step80To81()
+void Step80To81(StepRunner &step)
 {
-   DB_RESULT result = ExecSelect("SELECT item_id,schedule FROM dci_schedules");
-   if (result == nullptr && !g_bSkipErrors)
-      return false;
    // Under -X a failed select leaves the old table as it stands.
-   if (result != nullptr)
+   if (StepRows rows = step.Select("SELECT item_id,schedule FROM dci_schedules"))
    {
-      bool ok = StepMayGoOn(ExecStatement("DROP TABLE dci_schedules")) &&
-                StepMayGoOn(ExecCreateTable("CREATE TABLE dci_schedules (schedule_id integer not null,"
-                                            "item_id integer not null,schedule varchar(255) not null,"
-                                            "PRIMARY KEY(item_id,schedule_id))"));
+      step.Exec("DROP TABLE dci_schedules");
+      step.CreateTable("CREATE TABLE dci_schedules (schedule_id integer not null,"
+                       "item_id integer not null,schedule varchar(255) not null,"
+                       "PRIMARY KEY(item_id,schedule_id))");
       // Schedule ids run 1, 2, 3, ... over the whole table. The schedule is
       // copied as stored, whatever its length, its quotes doubled so that it
       // stays one literal.
-      int rows = DBGetNumRows(result);
-      for (int i = 0; ok && i < rows; i++)
-      {
-         std::string schedule = DoubleQuotes(DBGetFieldText(result, i, 1));
-         std::string statement =
-            FormatStatement("INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(%d,%d,'%s')",
-                            (int)DBGetFieldULong(result, i, 0), i + 1, schedule.c_str());
-         ok = StepMayGoOn(ExecStatement(statement.c_str()));
-      }
-      DBFreeResult(result);
-      if (!ok)
-         return false;
+      for (int i = 0; step.ok() && i < rows.count(); i++)
+         step.Exec(FormatStatement("INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(%d,%d,'%s')",
+                                   (int)rows.ULong(i, 0), i + 1, DoubleQuotes(rows.Text(i, 1)).c_str()));
    }
-   if (!StepMayGoOn(AddPrimaryKey("address_lists", "list_type,community_id,addr_type,addr1,addr2")))
-      return false;
-   if (!StepMayGoOn(AddPrimaryKey("lpp_associations", "lpp_id,node_id,log_file")))
-      return false;
-   if (!StepMayGoOn(ExecCreateTable("CREATE TABLE object_custom_attributes (object_id integer not null,"
-                                    "attr_name varchar(127) not null,attr_value $SQL:TEXT not null,"
-                                    "PRIMARY KEY(object_id,attr_name))")))
-      return false;
-   if (!StepMayGoOn(ExecCreateTable("CREATE TABLE web_maps (id integer not null,title varchar(63) not null,"
-                                    "properties $SQL:TEXT not null,data $SQL:TEXT not null,PRIMARY KEY(id))")))
-      return false;
-   return SetFormatVersion(81);
+   step.AddPrimaryKey("address_lists", "list_type,community_id,addr_type,addr1,addr2");
+   step.AddPrimaryKey("lpp_associations", "lpp_id,node_id,log_file");
+   step.CreateTable("CREATE TABLE object_custom_attributes (object_id integer not null,"
+                    "attr_name varchar(127) not null,attr_value $SQL:TEXT not null,"
+                    "PRIMARY KEY(object_id,attr_name))");
+   step.CreateTable("CREATE TABLE web_maps (id integer not null,title varchar(63) not null,"
+                    "properties $SQL:TEXT not null,data $SQL:TEXT not null,PRIMARY KEY(id))");
 }
 
-bool Step81To82()
+void Step81To82(StepRunner &step)
 {
-   if (!StepMayGoOn(ExecCreateTable("CREATE TABLE config_clob (var_name varchar(63) not null,"
-                                    "var_value $SQL:TEXT not null,PRIMARY KEY(var_name))")))
-      return false;
-   return SetFormatVersion(82);
+   step.CreateTable("CREATE TABLE config_clob (var_name varchar(63) not null,"
+                    "var_value $SQL:TEXT not null,PRIMARY KEY(var_name))");
 }
 
-bool Step82To83()
+void Step82To83(StepRunner &step)
 {
-   if (!StepMayGoOn(ExecStatement("UPDATE alarms SET timeout=0,timeout_event=43")))
-      return false;
-   return SetFormatVersion(83);
+   step.Exec("UPDATE alarms SET timeout=0,timeout_event=43");
 }
+
+namespace {
+
+const UpgradeStep kRows69To82[] = {
+   {69, Step69To70}, {70, Step70To71}, {71, Step71To72}, {72, Step72To73}, {73, Step73To74},
+   {74, Step74To75}, {75, Step75To76}, {76, Step76To77}, {77, Step77To78}, {78, Step78To79},
+   {79, Step79To80}, {80, Step80To81}, {81, Step81To82}, {82, Step82To83},
+};
+
+}  // namespace
+
+const UpgradeStepRange kSteps69To82 = {kRows69To82, sizeof(kRows69To82) / sizeof(kRows69To82[0])};

@@ -3,45 +3,43 @@
 
 #include <stdio.h>
 
-#include "db/scripts.h"
 #include "db/settings.h"
 #include "db/statements.h"
 #include "db/version.h"
 #include "maint/lock.h"
+#include "upgrade/step_runner.h"
 #include "upgrade/steps.h"
 
-const UpgradeStep UpgradeStepTable[] = {
-   {69, Step69To70},
-   {70, Step70To71},
-   {71, Step71To72},
-   {72, Step72To73},
-   {73, Step73To74},
-   {74, Step74To75},
-   {75, Step75To76},
-   {76, Step76To77},
-   {77, Step77To78},
-   {78, Step78To79},
-   {79, Step79To80},
-   {80, Step80To81},
-   {81, Step81To82},
-   {82, Step82To83},
-   {0, nullptr},
-};
-
-bool SetFormatVersion(int version)
+const std::vector<UpgradeStep> &UpgradeStepTable()
 {
-   return ExecStatement(
-      FormatStatement("UPDATE config SET var_value='%d' WHERE var_name='DBFormatVersion'", version).c_str());
+   static const std::vector<UpgradeStep> table = [] {
+      std::vector<UpgradeStep> rows;
+      for (const UpgradeStepRange *range : {&kSteps69To82})
+         rows.insert(rows.end(), range->rows, range->rows + range->count);
+      return rows;
+   }();
+   return table;
 }
 
 namespace {
 
 UpgradeProcedure FindProcedure(int version)
 {
-   for (const UpgradeStep *row = UpgradeStepTable; row->procedure != nullptr; row++)
-      if (row->fromVersion == version)
-         return row->procedure;
+   for (const UpgradeStep &row : UpgradeStepTable())
+      if (row.fromVersion == version)
+         return row.procedure;
    return nullptr;
+}
+
+// Runs the step from |version| and, when it went through, stores the next
+// version as its last statement; the version can never disagree with the
+// step that ran. Returns false when the step failed.
+bool RunStep(UpgradeProcedure procedure, int version)
+{
+   StepRunner step;
+   procedure(step);
+   step.Exec(VersionStatement(version + 1));
+   return step.ok();
 }
 
 }  // namespace
@@ -78,13 +76,16 @@ bool RunUpgradeCommand()
       }
       printf("Upgrading from version %d to %d\n", version, version + 1);
       fflush(stdout);
-      DBBegin(g_hConnection);
+      // Without a transaction a failing step could not be rolled back: it
+      // must not run at all.
+      if (!BeginTransaction())
+         break;
       // A commit that fails has lost the step as surely as a failed statement:
       // counting the version on would report a lost step as done.
-      if (!procedure() || !DBCommit(g_hConnection))
+      if (!RunStep(procedure, version) || !CommitTransaction())
       {
          printf("Rolling back last stage due to upgrade errors...\n");
-         DBRollback(g_hConnection);
+         RollbackTransaction();
          break;
       }
       version++;

@@ -2,23 +2,37 @@
 // version at a time, each step in a transaction of its own.
 #pragma once
 
-// A step procedure: turns a database of one format version into the next and
-// stores the new version last. Returns true when the step completed (or -X
-// passed over its failures), false when it must be rolled back.
-typedef bool (*UpgradeProcedure)();
+#include <stddef.h>
 
-// One row of UpgradeStepTable: the version a procedure starts from.
+#include <vector>
+
+class StepRunner;
+
+// A step procedure: turns a database of one format version into the next. It
+// runs its operations on |step|, which records whether the step failed; the
+// engine then stores the new version (or rolls the step back).
+typedef void (*UpgradeProcedure)(StepRunner &step);
+
+// One row of the step table: the version a procedure starts from.
 struct UpgradeStep
 {
    int fromVersion;
    UpgradeProcedure procedure;
 };
 
-// The procedures in ascending order of from-version, without gaps, ending with
-// the terminator row {0, nullptr}.
-extern const UpgradeStep UpgradeStepTable[];
+// The rows one range file owns, in ascending order of from-version.
+struct UpgradeStepRange
+{
+   const UpgradeStep *rows;
+   size_t count;
+};
+
+// Every step, the ranges chained in order: ascending from-versions without
+// gaps, the last one TargetFormatVersion - 1.
+const std::vector<UpgradeStep> &UpgradeStepTable();
 
 // The upgrade command. Returns true when the database ended at the target
 // version or already was there; false when the upgrade failed or was refused
-// (database locked, newer format, no procedure for a version).
+// (database locked, newer format, no procedure for a version, a transaction
+// that could not be begun).
 bool RunUpgradeCommand();

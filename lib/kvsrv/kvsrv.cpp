@@ -107,20 +107,57 @@ bool DBQuery(db_handle_t handle, const char *statement)
    return DBQueryEx(handle, statement, error);
 }
 
+namespace {
+
+// Runs one of the transaction calls of the driver; on failure leaves its error
+// text in |error| (never empty, so a report always says something).
+bool TransactionCall(db_handle_t handle, int (*KvDriverApi::*call)(void *, char *), char *error)
+{
+   error[0] = 0;
+   if (handle == nullptr)
+   {
+      NoDriver(error);
+      return false;
+   }
+   if ((handle->driver->*call)(handle->native, error))
+      return true;
+   Terminate(error);
+   if (error[0] == 0)
+      snprintf(error, KV_DRIVER_ERROR_SIZE, "unknown error");
+   return false;
+}
+
+}  // namespace
+
+bool DBBeginEx(db_handle_t handle, char *error)
+{
+   return TransactionCall(handle, &KvDriverApi::begin, error);
+}
+
+bool DBCommitEx(db_handle_t handle, char *error)
+{
+   return TransactionCall(handle, &KvDriverApi::commit, error);
+}
+
+bool DBRollbackEx(db_handle_t handle, char *error)
+{
+   return TransactionCall(handle, &KvDriverApi::rollback, error);
+}
+
 bool DBBegin(db_handle_t handle)
 {
-   char error[KV_DRIVER_ERROR_SIZE] = "";
-   return handle != nullptr && handle->driver->begin(handle->native, error);
+   char error[KV_DRIVER_ERROR_SIZE];
+   return DBBeginEx(handle, error);
 }
 
 bool DBCommit(db_handle_t handle)
 {
-   char error[KV_DRIVER_ERROR_SIZE] = "";
-   return handle != nullptr && handle->driver->commit(handle->native, error);
+   char error[KV_DRIVER_ERROR_SIZE];
+   return DBCommitEx(handle, error);
 }
 
 bool DBRollback(db_handle_t handle)
 {
-   char error[KV_DRIVER_ERROR_SIZE] = "";
-   return handle != nullptr && handle->driver->rollback(handle->native, error);
+   char error[KV_DRIVER_ERROR_SIZE];
+   return DBRollbackEx(handle, error);
 }

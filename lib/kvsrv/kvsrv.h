@@ -59,6 +59,10 @@ void DBFreeResult(DB_RESULT result);
 bool DBBegin(db_handle_t handle);
 bool DBCommit(db_handle_t handle);
 bool DBRollback(db_handle_t handle);
+// Same, and on failure leave the driver's error text in |error| (1024 bytes).
+bool DBBeginEx(db_handle_t handle, char *error);
+bool DBCommitEx(db_handle_t handle, char *error);
+bool DBRollbackEx(db_handle_t handle, char *error);
 
 // Returns a malloc'ed stored-text form of |text|; the caller frees it.
 char *EncodeSQLString(const char *text);

@@ -123,8 +123,8 @@ TEST(UpgradeScriptedTest, FailedCommitIsAFailedStep)
 {
    ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => 81\nonce fail commit => could not serialize\n");
    ToolRun run = db.Run({"upgrade"});
-   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nRolling back last stage due to upgrade errors...\n"
-                      "Database upgrade failed\n",
+   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nSQL query failed (could not serialize):\nCOMMIT\n"
+                      "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
              run.out);
    EXPECT_EQ(7, run.exitCode);
    std::vector<std::string> calls = db.Calls();
