@@ -47,7 +47,7 @@ bool FinishTransaction()
    if (g_nErrorsFound == 0)
    {
       printf("Database doesn't contain any errors\n");
-      DBCommit(g_hConnection);
+      CommitTransaction();  // nothing was changed: a failure is reported, nothing is lost
       return true;
    }
    printf("%d errors was found, %d errors was corrected\n", g_nErrorsFound, g_nErrorsFixed);
@@ -55,20 +55,20 @@ bool FinishTransaction()
    fputs(allFixed ? "All errors in database was fixed\n" : "Database still contain errors\n", stdout);
    if (g_nErrorsFixed == 0)
    {
-      DBRollback(g_hConnection);
+      RollbackTransaction();
       return false;
    }
    printf("Commit changes (Y/N) ");
    if (AskYesNo())
    {
       printf("Committing changes...\n");
-      if (!DBCommit(g_hConnection))
+      if (!CommitTransaction())
          return false;
       printf("Changes was successfully committed to database\n");
       return allFixed;
    }
    printf("Rolling back changes...\n");
-   if (DBRollback(g_hConnection))
+   if (RollbackTransaction())
       printf("All changes made to database was cancelled\n");
    return false;
 }
@@ -147,7 +147,13 @@ bool RunCheckCommand()
       return false;
    }
 
-   DBBegin(g_hConnection);
+   // Repairs outside a transaction could not be declined: without one the
+   // check does not start.
+   if (!BeginTransaction())
+   {
+      printf("Database check %s\n", "aborted");
+      return false;
+   }
    // One transaction for all stages: a repair of an earlier stage is seen by the later ones.
    CheckNodeObjects();
    CheckNodeSubObjects("interface", "interfaces");

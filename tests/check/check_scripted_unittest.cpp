@@ -153,9 +153,23 @@ TEST(CheckScriptedTest, FailedCommitIsNotSuccess)
    EXPECT_EQ(kBanner + kHead +
                 StagesOutput({{POLICY, {"\rInvalid action ID 7 used. Correct? (Y/N) Y\n", "FIXED "}}}) +
                 "1 errors was found, 1 errors was corrected\nAll errors in database was fixed\n"
-                "Commit changes (Y/N) Y\nCommitting changes...\nDatabase check completed\n",
+                "Commit changes (Y/N) Y\nCommitting changes...\n"
+                "SQL query failed (serialization failure):\nCOMMIT\nDatabase check completed\n",
              run.out);
    EXPECT_EQ(7, run.exitCode);
+}
+
+// Without a transaction the repairs could not be declined: the check stops
+// before its first stage.
+TEST(CheckScriptedTest, FailedBeginAbortsBeforeAnyStage)
+{
+   ScriptedDatabase db("SQLITE", std::string(kVersionRule) + "fail begin => too many connections\n");
+   ToolRun run = db.Run({"check"}, "YY");
+   EXPECT_EQ(kBanner + kHead + "SQL query failed (too many connections):\nBEGIN\nDatabase check aborted\n", run.out);
+   EXPECT_EQ(7, run.exitCode);
+   std::vector<std::string> calls = db.Calls();
+   ASSERT_FALSE(calls.empty());
+   EXPECT_EQ("begin", calls.back());
 }
 
 }  // namespace

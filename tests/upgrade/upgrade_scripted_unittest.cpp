@@ -4,8 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "db/settings.h"
 #include "tests/support/harness.h"
 #include "tests/support/scripted.h"
+#include "upgrade/step_runner.h"
+#include "upgrade/upgrade.h"
 
 namespace {
 
@@ -131,6 +134,90 @@ TEST(UpgradeScriptedTest, FailedCommitIsAFailedStep)
    ASSERT_GE(calls.size(), 2u);
    EXPECT_EQ("rollback", calls.back());
    EXPECT_EQ("commit", calls[calls.size() - 2]);
+}
+
+// The table the engine walks: from-versions ascending without gaps up to the
+// target. And every step, run through the engine, ends with the statement that
+// stores its own from-version + 1, right before its commit.
+TEST(UpgradeScriptedTest, StepTableIsContiguousAndEachStepStoresTheNextVersion)
+{
+   const std::vector<UpgradeStep> &table = UpgradeStepTable();
+   ASSERT_FALSE(table.empty());
+   for (size_t i = 0; i < table.size(); i++)
+   {
+      EXPECT_NE(nullptr, table[i].procedure) << i;
+      if (i > 0)
+      {
+         EXPECT_EQ(table[i - 1].fromVersion + 1, table[i].fromVersion) << i;
+      }
+   }
+   EXPECT_EQ(TargetFormatVersion - 1, table.back().fromVersion);
+
+   const int first = table.front().fromVersion;
+   ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => " + std::to_string(first) + "\n");
+   ToolRun run = db.Run({"-f", "upgrade"});
+   ASSERT_EQ(0, run.exitCode) << run.out;
+   std::vector<std::string> calls = db.Calls();
+   int version = first;
+   for (size_t i = 1; i < calls.size(); i++)
+   {
+      if (calls[i] != "commit")
+         continue;
+      EXPECT_EQ("execute " + VersionStatement(version + 1), calls[i - 1]) << "step from " << version;
+      version++;
+   }
+   EXPECT_EQ(TargetFormatVersion, version);
+}
+
+// A step that cannot be put in a transaction could not be rolled back: it
+// must not run at all.
+TEST(UpgradeScriptedTest, FailedBeginRunsNoStatement)
+{
+   ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => 81\nfail begin => out of connections\n");
+   ToolRun run = db.Run({"-X", "upgrade"});
+   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nSQL query failed (out of connections):\nBEGIN\n"
+                      "Database upgrade failed\n",
+             run.out);
+   EXPECT_EQ(7, run.exitCode);
+   EXPECT_TRUE(db.Statements().empty());
+   EXPECT_EQ("begin", db.Calls().back());
+}
+
+// A retention period that cannot be read is not "missing": the default must
+// not be written over the stored value. Without -X the step fails; under -X
+// the step leaves that value alone, converts the other, and the ignored
+// failure is counted.
+TEST(UpgradeScriptedTest, FailedRetentionReadLeavesTheStoredValue)
+{
+   const std::string script = std::string("select ") + kVersionQuery + " => 69\n"
+                              "fail SELECT var_value FROM config WHERE var_name='EventLogRetentionTime' => timeout\n"
+                              "select SELECT var_value FROM config WHERE var_name='SyslogRetentionTime' => 172800\n";
+   auto writesEventLogRetention = [](const std::vector<std::string> &statements) {
+      for (const std::string &s : statements)
+         if (s.find("EventLogRetentionTime") != std::string::npos)
+            return true;
+      return false;
+   };
+
+   ScriptedDatabase db("SQLITE", script);
+   ToolRun run = db.Run({"upgrade"});
+   EXPECT_EQ(kStart + "Upgrading from version 69 to 70\n"
+                      "SQL query failed:\nSELECT var_value FROM config WHERE var_name='EventLogRetentionTime'\n"
+                      "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+             run.out);
+   EXPECT_EQ(7, run.exitCode);
+   EXPECT_FALSE(writesEventLogRetention(db.Statements()));
+   EXPECT_EQ("rollback", db.Calls().back());
+
+   run = db.Run({"-X", "upgrade"});
+   EXPECT_EQ(0, run.exitCode) << run.out;
+   std::vector<std::string> statements = db.Statements();
+   EXPECT_FALSE(writesEventLogRetention(statements));
+   EXPECT_NE(std::find(statements.begin(), statements.end(),
+                       "UPDATE config SET var_value='2' WHERE var_name='SyslogRetentionTime'"),
+             statements.end());
+   EXPECT_NE(std::string::npos, run.out.find("1 failed SQL statement was ignored (-X)\nDatabase upgrade succeeded\n"))
+      << run.out;
 }
 
 }  // namespace
