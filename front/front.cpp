@@ -1,6 +1,7 @@
 // Command line, configuration and connection.
 #include "front/front.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -33,7 +34,7 @@ const ConfigTemplateEntry ConfigTemplate[] = {
 
 namespace {
 
-const char kBanner[] = "Korvel Database Manager Version 0.2.23-rc1\n\n";
+const char kBanner[] = "Korvel Database Manager Version " KV_VERSION "\n\n";
 
 const char kUsage[] =
    "Usage: kvdbmgr [<options>] <command>\n"
@@ -55,26 +56,26 @@ const char kUsage[] =
    "   -X           : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
    "\n";
 
-const char kDefaultConfigFile[] = "C:\\korveld.conf";
-
 // One row per command: its word, whether it needs a file argument, whether
-// the dialect is detected before it runs, and the function that runs it.
+// the dialect is detected before it runs, whether it may create an embedded
+// database that does not exist yet, and the function that runs it.
 struct CommandRow
 {
    const char *name;
    bool needsFile;
    bool detectsDialect;
+   bool createsDatabase;
    bool (*runWithFile)(const char *file);
    bool (*run)();
 };
 
 const CommandRow kCommands[] = {
-   {"batch", true, true, RunBatchCommand, nullptr},
-   {"check", false, true, nullptr, RunCheckCommand},
-   {"reindex", false, true, nullptr, RunReindexCommand},
-   {"upgrade", false, true, nullptr, RunUpgradeCommand},
-   {"unlock", false, true, nullptr, RunUnlockCommand},
-   {"init", true, false, RunInitCommand, nullptr},
+   {"batch", true, true, true, RunBatchCommand, nullptr},
+   {"check", false, true, false, nullptr, RunCheckCommand},
+   {"reindex", false, true, false, nullptr, RunReindexCommand},
+   {"upgrade", false, true, false, nullptr, RunUpgradeCommand},
+   {"unlock", false, true, false, nullptr, RunUnlockCommand},
+   {"init", true, false, true, RunInitCommand, nullptr},
 };
 
 const CommandRow *FindCommand(const char *word)
@@ -93,6 +94,11 @@ int DetectDialect()
    if (result == nullptr)
    {
       printf("Unable to determine database syntax\n");
+      fflush(stdout);
+      fprintf(stderr,
+              "The database \"%s\" has no readable config table: either DBName names the wrong database, "
+              "or the database is not initialised yet (kvdbmgr init <schema file>)\n",
+              g_szDbName);
       return EXIT_SYNTAX_QUERY;
    }
    char text[16] = "UNKNOWN";
@@ -112,6 +118,16 @@ int DetectDialect()
    return EXIT_UNKNOWN_SYNTAX;
 }
 
+// The SQLite driver creates a missing database file when it connects. Only
+// the commands that fill a database may do that: for any other a missing file
+// is a mistyped DBName, and an empty file left behind would hide it.
+bool SqliteFileMissing()
+{
+   if (strcmp(DBDriverName(), "sqlite") != 0 || g_szDbName[0] == 0 || strcmp(g_szDbName, ":memory:") == 0)
+      return false;
+   return access(g_szDbName, F_OK) != 0 && errno == ENOENT;
+}
+
 int Finish(int code)
 {
    fflush(stdout);
@@ -124,8 +140,20 @@ int KvdbmgrMain(int argc, char *argv[])
 {
    printf("%s", kBanner);
 
-   char configFile[260];
-   snprintf(configFile, sizeof(configFile), "%s", kDefaultConfigFile);
+   // The long forms other database consoles answer; unlike -h and -v they
+   // are a successful run.
+   if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "--version") == 0))
+   {
+      if (strcmp(argv[1], "--help") == 0)
+         printf("%s", kUsage);
+      return Finish(EXIT_DONE);
+   }
+
+   // The built-in default (the usage text's C:\korveld.conf) is a Windows
+   // path; here it would be a file of that name in the current directory,
+   // which anyone could have put there. Without -c, the environment or
+   // /etc/korveld.conf there is no configuration file.
+   char configFile[260] = "";
    LookupConfigPath(configFile, sizeof(configFile));
 
    bool proceed = true;
@@ -189,6 +217,16 @@ int KvdbmgrMain(int argc, char *argv[])
    const char *file = command->needsFile ? argv[optind + 1] : nullptr;
 
    fflush(stdout);
+   if (configFile[0] == 0)
+   {
+      printf("Error loading configuration file\n");
+      fflush(stdout);
+      fprintf(stderr,
+              "No configuration file: no -c <file> was given, KORVELD_CONFIG is not set, and /etc/korveld.conf "
+              "does not exist. Put the server's configuration file at /etc/korveld.conf, or give its path with "
+              "-c <file> or in KORVELD_CONFIG.\n");
+      return Finish(EXIT_CONFIG);
+   }
    if (KvLoadConfig(configFile, "", ConfigTemplate, 1) != 0)
    {
       printf("Error loading configuration file\n");
@@ -199,6 +237,15 @@ int KvdbmgrMain(int argc, char *argv[])
    {
       printf("Unable to load and initialize database driver \"%s\"\n", g_szDbDriver);
       return Finish(EXIT_DRIVER);
+   }
+
+   if (!command->createsDatabase && SqliteFileMissing())
+   {
+      printf("Unable to connect to database %s@%s as %s\n", g_szDbName, g_szDbServer, g_szDbLogin);
+      fflush(stdout);
+      fprintf(stderr, "SQLite database file %s does not exist; only init and batch create one\n", g_szDbName);
+      DBUnloadDriver();
+      return Finish(EXIT_CONNECT);
    }
 
    g_hConnection = DBConnect();

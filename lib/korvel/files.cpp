@@ -1,19 +1,35 @@
 // Whole-file reads.
 #include "lib/korvel/korvel.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 char *LoadFile(const char *path, uint32_t *size)
 {
-   FILE *f = fopen(path, "rb");
-   if (f == nullptr)
+   // Not waiting for a writer at open, and looking at the file before reading
+   // it: a FIFO would block and a device could be read forever.
+   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+   if (fd < 0)
       return nullptr;
    struct stat st;
-   if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || (uint64_t)st.st_size > UINT32_MAX - 1)
+   bool usable = fstat(fd, &st) == 0;
+   if (usable && !S_ISREG(st.st_mode))
    {
-      fclose(f);
+      fprintf(stderr, "%s: not a regular file\n", path);
+      usable = false;
+   }
+   if (!usable || (uint64_t)st.st_size > UINT32_MAX - 1)
+   {
+      close(fd);
+      return nullptr;
+   }
+   FILE *f = fdopen(fd, "rb");
+   if (f == nullptr)
+   {
+      close(fd);
       return nullptr;
    }
    size_t length = (size_t)st.st_size;

@@ -30,6 +30,8 @@ bool DBInit(int reserved1, int reserved2, int reserved3, void (*callback)(uint32
 db_handle_t DBConnect();
 void DBDisconnect(db_handle_t handle);
 void DBUnloadDriver();
+// The loaded driver's name ("sqlite", "pgsql", ...), or "" when none is loaded.
+const char *DBDriverName();
 
 // Runs a select and returns a result holding all rows, or nullptr on failure.
 // The result stays readable whatever happens to the tables afterwards.
@@ -72,5 +74,6 @@ void DecodeSQLString(char *text);
 // Where DBInit looks for the driver named |name|, in search order: the name
 // itself when it holds a path separator; otherwise (with ".ddr" appended when
 // the name has no extension) |envDir|, then |exeDir|, then the installed driver
-// directory. Empty folders are left out.
+// directories relative to it: |exeDir|/../lib/korvel and, where the build knows
+// its multiarch triplet, |exeDir|/../lib/<triplet>/korvel. Empty folders are left out.
 std::vector<std::string> KvDriverSearchPaths(const std::string &name, const char *envDir, const std::string &exeDir);

@@ -1,6 +1,7 @@
 // Finding and loading driver modules.
 #include "lib/kvsrv/internal.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdio.h>
@@ -8,8 +9,10 @@
 #include <string.h>
 #include <unistd.h>
 
-#ifndef KV_DRIVER_INSTALL_DIR
-#define KV_DRIVER_INSTALL_DIR "/usr/local/lib/korvel"
+#include <algorithm>
+
+#ifndef KV_MULTIARCH
+#define KV_MULTIARCH ""
 #endif
 
 namespace {
@@ -31,6 +34,54 @@ std::string ExecutableDir()
    return path;
 }
 
+// The folders the driver search looks in, in order (see KvDriverSearchPaths).
+std::vector<std::string> SearchFolders(const char *envDir, const std::string &exeDir)
+{
+   std::vector<std::string> folders;
+   if (envDir != nullptr && *envDir != 0)
+      folders.push_back(envDir);
+   if (!exeDir.empty())
+   {
+      folders.push_back(exeDir);
+      // The installed tree: <prefix>/bin/kvdbmgr with its drivers under
+      // <prefix>/lib, so that the tree still works after it is moved.
+      std::string prefix = exeDir.substr(0, exeDir.rfind('/'));
+      folders.push_back(prefix + "/lib/korvel");
+      if (KV_MULTIARCH[0] != 0)
+         folders.push_back(prefix + "/lib/" KV_MULTIARCH "/korvel");
+   }
+   return folders;
+}
+
+// One line naming the driver modules found in |folders|, so that a wrong
+// DBDriver can be put right without searching the disk.
+std::string DriversFound(const std::vector<std::string> &folders)
+{
+   std::string text;
+   for (const std::string &folder : folders)
+   {
+      DIR *dir = opendir(folder.c_str());
+      if (dir == nullptr)
+         continue;
+      std::vector<std::string> names;
+      while (const dirent *entry = readdir(dir))
+      {
+         std::string file = entry->d_name;
+         if (file.size() > 4 && file.compare(file.size() - 4, 4, ".ddr") == 0)
+            names.push_back(file.substr(0, file.size() - 4));
+      }
+      closedir(dir);
+      if (names.empty())
+         continue;
+      std::sort(names.begin(), names.end());
+      text += "Drivers found in " + folder + ":";
+      for (const std::string &name : names)
+         text += " " + name;
+      text += "\n";
+   }
+   return text.empty() ? "No driver modules (*.ddr) found in any of these folders\n" : text;
+}
+
 }  // namespace
 
 std::vector<std::string> KvDriverSearchPaths(const std::string &name, const char *envDir, const std::string &exeDir)
@@ -44,11 +95,8 @@ std::vector<std::string> KvDriverSearchPaths(const std::string &name, const char
    std::string file = name;
    if (file.find('.') == std::string::npos)
       file += ".ddr";
-   if (envDir != nullptr && *envDir != 0)
-      paths.push_back(std::string(envDir) + "/" + file);
-   if (!exeDir.empty())
-      paths.push_back(exeDir + "/" + file);
-   paths.push_back(std::string(KV_DRIVER_INSTALL_DIR) + "/" + file);
+   for (const std::string &folder : SearchFolders(envDir, exeDir))
+      paths.push_back(folder + "/" + file);
    return paths;
 }
 
@@ -66,7 +114,9 @@ bool DBInit(int, int, int, void (*)(uint32_t, const char *))
       fprintf(stderr, "No database driver given (DBDriver)\n");
       return false;
    }
-   std::vector<std::string> paths = KvDriverSearchPaths(g_szDbDriver, getenv("KORVEL_DRIVER_DIR"), ExecutableDir());
+   const char *envDir = getenv("KORVEL_DRIVER_DIR");
+   std::string exeDir = ExecutableDir();
+   std::vector<std::string> paths = KvDriverSearchPaths(g_szDbDriver, envDir, exeDir);
    std::string report;
    for (const std::string &path : paths)
    {
@@ -101,8 +151,14 @@ bool DBInit(int, int, int, void (*)(uint32_t, const char *))
       s_driver = api;
       return true;
    }
-   fprintf(stderr, "Cannot load database driver \"%s\"; tried:\n%s", g_szDbDriver, report.c_str());
+   fprintf(stderr, "Cannot load database driver \"%s\"; tried:\n%s%s", g_szDbDriver, report.c_str(),
+           DriversFound(SearchFolders(envDir, exeDir)).c_str());
    return false;
+}
+
+const char *DBDriverName()
+{
+   return s_driver != nullptr && s_driver->name != nullptr ? s_driver->name : "";
 }
 
 void DBUnloadDriver()

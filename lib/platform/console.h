@@ -15,7 +15,7 @@ enum ConsoleColor
 };
 
 // Switches the colour of what follows on standard output. Does nothing unless
-// standard output is a terminal and NO_COLOR is unset. Flushes standard output
+// standard output is a terminal, NO_COLOR is unset and TERM is not "dumb". Flushes standard output
 // first, so that the colour falls on the right characters.
 void SetConsoleColor(int attribute);
 

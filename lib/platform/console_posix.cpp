@@ -15,8 +15,11 @@ bool ColoursEnabled()
    static int enabled = -1;
    if (enabled < 0)
    {
+      // A terminal that says it is dumb cannot show escape sequences either.
       const char *noColor = getenv("NO_COLOR");
-      enabled = isatty(STDOUT_FILENO) && (noColor == nullptr || *noColor == 0) ? 1 : 0;
+      const char *term = getenv("TERM");
+      bool dumb = term != nullptr && strcmp(term, "dumb") == 0;
+      enabled = isatty(STDOUT_FILENO) && (noColor == nullptr || *noColor == 0) && !dumb ? 1 : 0;
    }
    return enabled == 1;
 }

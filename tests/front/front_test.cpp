@@ -18,6 +18,11 @@ TEST_F(FrontEndTest, NoConfigTableGivesExit5)
    ToolRun run = db().Run({"unlock"});
    EXPECT_EQ(kBanner + "Unable to determine database syntax\n", run.out);
    EXPECT_EQ(5, run.exitCode);
+   // Standard error says what the likely causes are.
+   const std::string hint = "has no readable config table: either DBName names the wrong database, or the database "
+                            "is not initialised yet (kvdbmgr init <schema file>)\n";
+   ASSERT_GE(run.err.size(), hint.size()) << run.err;
+   EXPECT_EQ(hint, run.err.substr(run.err.size() - hint.size())) << run.err;
 }
 
 TEST_F(FrontEndTest, UnknownSyntaxGivesExit6)

@@ -1,4 +1,8 @@
 // The front end before it reaches a database: banner, usage, options, configuration, driver loading.
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "tests/support/harness.h"
@@ -42,6 +46,10 @@ TEST(FrontEnd, CommandLineTable)
       {{"-h", "check"}, kBanner + kUsageText, 1},
       {{"-v"}, kBanner, 1},
       {{"-v", "check"}, kBanner, 1},
+      // The long forms are a successful run.
+      {{"--help"}, kBanner + kUsageText, 0},
+      {{"--version"}, kBanner, 0},
+      {{"--version", "check"}, kBanner, 0},
       {{}, kBanner + "Command missing. Type kvdbmgr -h for command line syntax.\n", 1},
       {{"-z", "check"}, kBanner, 1},
       {{"-c"}, kBanner, 1},
@@ -131,6 +139,74 @@ TEST(FrontEnd, SqliteDatabaseThatCannotBeOpened)
    ToolRun run = RunTool({"-c", config, "unlock"});
    EXPECT_EQ(kBanner + "Unable to connect to database " + dir.path() + "/missing/dir/k.db@here as admin\n", run.out);
    EXPECT_EQ(4, run.exitCode);
+}
+
+// What standard error says when the tool cannot go on; standard output keeps
+// its documented lines.
+TEST(FrontEnd, ErrorsSayWhatToDo)
+{
+   if (access("/etc/korveld.conf", F_OK) == 0)
+      GTEST_SKIP() << "/etc/korveld.conf exists on this machine";
+   TempDir dir;
+   // The Windows default path is never opened: a file of that name in the
+   // current directory (anyone's to write) is not read.
+   dir.Write("C:\\korveld.conf", "DBDriver = /nonexistent/evil.so\n");
+   char cwd[4096];
+   ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
+   ASSERT_EQ(0, chdir(dir.path().c_str()));
+   ToolRun run = RunTool({"unlock"});
+   ASSERT_EQ(0, chdir(cwd));
+   EXPECT_EQ(kBanner + "Error loading configuration file\n", run.out);
+   EXPECT_EQ(2, run.exitCode);
+   EXPECT_EQ("No configuration file: no -c <file> was given, KORVELD_CONFIG is not set, and /etc/korveld.conf "
+             "does not exist. Put the server's configuration file at /etc/korveld.conf, or give its path with "
+             "-c <file> or in KORVELD_CONFIG.\n",
+             run.err);
+
+   // Configuration paths that are not regular files are refused at once.
+   std::string fifo = dir.File("fifo");
+   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+   for (const std::string &path : {fifo, std::string("/dev/zero"), dir.path()})
+   {
+      run = RunTool({"-c", path, "unlock"});
+      EXPECT_EQ(kBanner + "Error loading configuration file\n", run.out) << path;
+      EXPECT_EQ(2, run.exitCode) << path;
+      EXPECT_EQ(path + ": not a regular file\n", run.err);
+   }
+   std::string config = dir.Write("nul.conf", std::string("DBDriver = sqlite\nDBName = a\0b\n", 31));
+   run = RunTool({"-c", config, "unlock"});
+   EXPECT_EQ(kBanner + "Error loading configuration file\n", run.out);
+   EXPECT_EQ(config + ":2: NUL byte in line\n", run.err);
+
+   // An unknown driver: the drivers that are there are named too.
+   config = dir.Write("k.conf", "DBDriver = sqlight\nDBName = x\n");
+   run = RunTool({"-c", config, "unlock"});
+   EXPECT_EQ(kBanner + "Unable to load and initialize database driver \"sqlight\"\n", run.out);
+   EXPECT_EQ(3, run.exitCode);
+   const std::string found = "Drivers found in " + std::string(KV_BINARY_DIR) + "/bin:";
+   size_t at = run.err.find(found);
+   ASSERT_NE(std::string::npos, at) << run.err;
+   std::string line = run.err.substr(at, run.err.find('\n', at) - at) + " ";
+   EXPECT_NE(std::string::npos, line.find(" sqlite ")) << line;
+
+   // A SQLite database that does not exist is a mistyped DBName for every
+   // command that does not fill a database: nothing is created.
+   std::string missing = dir.File("missing.db");
+   config = dir.Write("k.conf", "DBDriver = sqlite\nDBName = " + missing + "\n");
+   for (const char *command : {"check", "unlock", "reindex", "upgrade"})
+   {
+      run = RunTool({"-c", config, command});
+      EXPECT_EQ(kBanner + "Unable to connect to database " + missing + "@ as \n", run.out) << command;
+      EXPECT_EQ(4, run.exitCode) << command;
+      EXPECT_EQ("SQLite database file " + missing + " does not exist; only init and batch create one\n", run.err)
+         << command;
+      EXPECT_NE(0, access(missing.c_str(), F_OK)) << command << " created the database file";
+   }
+   // A batch or init file that is not a regular file is refused as well.
+   run = RunTool({"-c", config, "init", fifo});
+   EXPECT_EQ(kBanner + "Initializing database...\nERROR: Cannot load SQL command file " + fifo + "\nDatabase initialization failed\n", run.out);
+   EXPECT_EQ(7, run.exitCode);
+   EXPECT_EQ(fifo + ": not a regular file\n", run.err);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The common runtime library: configuration loading, files, macro replacement, UUIDs.
 #include <string.h>
+#include <sys/stat.h>
 
 #include <set>
 #include <string>
@@ -35,7 +36,7 @@ TEST(KvLoadConfig, GoodFiles)
 {
    struct Case
    {
-      const char *content;
+      std::string content;
       const char *driver;
       const char *name;
    } cases[] = {
@@ -49,6 +50,16 @@ TEST(KvLoadConfig, GoodFiles)
       {"LogFile = /var/log/korveld.log\nDBDriver = a\n", "a", "unset"},     // accepted, not stored
       {"DBName = x=y\n", "unset", "x=y"},
       {"DBDriver = a\nDBDriver = b", "b", "unset"},                          // last line without line break
+      // '#' starts a comment only at the start of a line or after a blank.
+      {"DBName = ab#cd\n", "unset", "ab#cd"},
+      {"DBName = a#b #c\n", "unset", "a#b"},
+      {"DBName = x\t# tab before\n", "unset", "x"},
+      {"DBName = \"x\" # note\n", "unset", "x"},
+      {"DBName = \"x\"\t# a \"quoted\" note\r\n", "unset", "x"},
+      {"DBName = \"a\"b\"\n", "unset", "a\"b"},                                // a quote inside quotes
+      {"DBName = \"a # b\"\n", "unset", "a # b"},
+      {"\xEF\xBB\xBF" "DBDriver = a\n", "a", "unset"},                         // UTF-8 byte-order mark
+      {"\xEF\xBB\xBF# comment\nDBName = b\n", "unset", "b"},
    };
    for (const Case &c : cases)
    {
@@ -62,15 +73,20 @@ TEST(KvLoadConfig, GoodFiles)
 
 TEST(KvLoadConfig, BadFilesFailWithoutCuttingAnything)
 {
-   const char *cases[] = {
+   const std::string cases[] = {
       "DBName = 12345678\n",        // one byte too long for its buffer
       "Unknown = 1\n",
       "DBName\n",
       "= value\n",
       "DBName = \"open\n",
       "DBName = x\nDBDriver = " "0123456789abcdefXYZ\n",
+      "DBName = \"x\"# no blank before the comment\n",
+      "DBName = \"x\" y\n",
+      std::string("DBName = 1234\0" "567\n", 18),        // NUL: refused, not read as "1234"
+      std::string("DBDriver = a\n\0\n", 15),
+      "DBDriver = a\n\xEF\xBB\xBF" "DBName = b\n",        // a byte-order mark only counts at the start
    };
-   for (const char *content : cases)
+   for (const std::string &content : cases)
    {
       Destinations d;
       std::string path;
@@ -79,6 +95,26 @@ TEST(KvLoadConfig, BadFilesFailWithoutCuttingAnything)
    }
    const ConfigTemplateEntry none[] = {{"", CT_END_OF_LIST, 0, 0, 0, 0, nullptr}};
    EXPECT_NE(0u, KvLoadConfig("/nonexistent/k.conf", "", none, 1));
+}
+
+// A FIFO would block the open until a writer came, a device could be read
+// forever: anything but a regular file is refused before it is read. The
+// same holds for files loaded whole (batch and init files).
+TEST(KvLoadConfig, OnlyRegularFiles)
+{
+   TempDir dir;
+   std::string fifo = dir.File("fifo");
+   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+   const ConfigTemplateEntry none[] = {{"", CT_END_OF_LIST, 0, 0, 0, 0, nullptr}};
+   for (const std::string &path : {fifo, std::string("/dev/zero"), std::string("/dev/null"), dir.path()})
+   {
+      ::testing::internal::CaptureStderr();
+      EXPECT_NE(0u, KvLoadConfig(path.c_str(), "", none, 1)) << path;
+      uint32_t size = 0;
+      EXPECT_EQ(nullptr, LoadFile(path.c_str(), &size)) << path;
+      EXPECT_EQ(path + ": not a regular file\n" + path + ": not a regular file\n",
+                ::testing::internal::GetCapturedStderr());
+   }
 }
 
 TEST(LoadFile, WholeFileWithItsSize)

@@ -13,7 +13,20 @@
 
 namespace {
 
-const std::string kInstall = KV_DRIVER_INSTALL_DIR;
+// The installed driver folders of a tool in /p/bin.
+std::vector<std::string> Installed(const std::string &file)
+{
+   std::vector<std::string> paths = {"/p/lib/korvel/" + file};
+   if (std::string(KV_MULTIARCH) != "")
+      paths.push_back("/p/lib/" KV_MULTIARCH "/korvel/" + file);
+   return paths;
+}
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+   a.insert(a.end(), b.begin(), b.end());
+   return a;
+}
 
 TEST(DriverSearchPathsTest, Order)
 {
@@ -25,17 +38,19 @@ TEST(DriverSearchPathsTest, Order)
       std::vector<std::string> paths;
    } cases[] = {
       // A name is a file name without extension: ".ddr" is added; the
-      // environment's folder first, then beside the executable, then installed.
-      {"pgsql", "/env", "/exe", {"/env/pgsql.ddr", "/exe/pgsql.ddr", kInstall + "/pgsql.ddr"}},
-      {"pgsql.ddr", "/env", "/exe", {"/env/pgsql.ddr", "/exe/pgsql.ddr", kInstall + "/pgsql.ddr"}},
-      {"odbc.so", "/env", "/exe", {"/env/odbc.so", "/exe/odbc.so", kInstall + "/odbc.so"}},
+      // environment's folder first, then beside the executable, then the
+      // installed folders relative to the executable.
+      {"pgsql", "/env", "/p/bin", Concat({"/env/pgsql.ddr", "/p/bin/pgsql.ddr"}, Installed("pgsql.ddr"))},
+      {"pgsql.ddr", "/env", "/p/bin", Concat({"/env/pgsql.ddr", "/p/bin/pgsql.ddr"}, Installed("pgsql.ddr"))},
+      {"odbc.so", "/env", "/p/bin", Concat({"/env/odbc.so", "/p/bin/odbc.so"}, Installed("odbc.so"))},
       // Empty folders are left out.
-      {"mysql", "", "/exe", {"/exe/mysql.ddr", kInstall + "/mysql.ddr"}},
-      {"mysql", nullptr, "", {kInstall + "/mysql.ddr"}},
+      {"mysql", "", "/p/bin", Concat({"/p/bin/mysql.ddr"}, Installed("mysql.ddr"))},
+      {"mysql", "/env", "", {"/env/mysql.ddr"}},
+      {"mysql", nullptr, "", {}},
       // Anything with a path separator is opened as given, and only there.
-      {"/usr/lib/korvel/pgsql.ddr", "/env", "/exe", {"/usr/lib/korvel/pgsql.ddr"}},
-      {"./pgsql", "/env", "/exe", {"./pgsql"}},
-      {"drivers/sqlite.ddr", "/env", "/exe", {"drivers/sqlite.ddr"}},
+      {"/usr/lib/korvel/pgsql.ddr", "/env", "/p/bin", {"/usr/lib/korvel/pgsql.ddr"}},
+      {"./pgsql", "/env", "/p/bin", {"./pgsql"}},
+      {"drivers/sqlite.ddr", "/env", "/p/bin", {"drivers/sqlite.ddr"}},
    };
    for (const auto &c : cases)
       EXPECT_EQ(c.paths, KvDriverSearchPaths(c.name, c.envDir, c.exeDir))
@@ -129,7 +144,11 @@ TEST_F(DriverLoadTest, FailureNamesEveryPathTried)
    EXPECT_FALSE(Load("broken", &err));
    EXPECT_NE(std::string::npos, err.find("Cannot load database driver \"broken\"")) << err;
    EXPECT_NE(std::string::npos, err.find(dir_.File("broken.ddr") + ": ")) << err;
-   EXPECT_NE(std::string::npos, err.find(kInstall + "/broken.ddr: not found")) << err;
+   std::string installed = std::string(KV_BINARY_DIR) + "/lib/korvel/broken.ddr: not found";
+   EXPECT_NE(std::string::npos, err.find(installed)) << err;
+   // Every folder searched that holds drivers is listed with them.
+   EXPECT_NE(std::string::npos, err.find("Drivers found in " + std::string(KV_BINARY_DIR) + "/bin: ")) << err;
+   EXPECT_NE(std::string::npos, err.find(" sqlite")) << err;
 
    EXPECT_FALSE(Load(std::string(KV_BINARY_DIR) + "/nonexistent.ddr", &err));
    EXPECT_NE(std::string::npos, err.find("nonexistent.ddr: not found")) << err;

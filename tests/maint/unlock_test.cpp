@@ -145,11 +145,14 @@ TEST_F(UnlockTest, ColoursOnlyOnATerminal)
    EXPECT_NE(std::string::npos, run.out.find("\033[0mDatabase lock removed\r\n")) << run.out;
    EXPECT_EQ(0, run.exitCode);
 
-   // NO_COLOR on a terminal, and a pipe: no escape sequence at all.
-   Lock("srv", "i");
-   run = RunToolOnTerminal({"-c", db().config(), "-t", "unlock"}, "y", {"NO_COLOR=1"});
-   EXPECT_EQ(std::string::npos, run.out.find('\033')) << run.out;
-   EXPECT_NE(std::string::npos, run.out.find("Database lock removed")) << run.out;
+   // NO_COLOR or a dumb terminal, and a pipe: no escape sequence at all.
+   for (const char *env : {"NO_COLOR=1", "TERM=dumb"})
+   {
+      Lock("srv", "i");
+      run = RunToolOnTerminal({"-c", db().config(), "-t", "unlock"}, "y", {env});
+      EXPECT_EQ(std::string::npos, run.out.find('\033')) << env << "\n" << run.out;
+      EXPECT_NE(std::string::npos, run.out.find("Database lock removed")) << env << "\n" << run.out;
+   }
    Lock("srv", "i");
    run = db().Run({"-t", "unlock"}, "y");
    EXPECT_EQ(std::string::npos, run.out.find('\033')) << run.out;

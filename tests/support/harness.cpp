@@ -20,7 +20,7 @@
 
 extern char **environ;
 
-const char kBannerText[] = "Korvel Database Manager Version 0.2.23-rc1\n\n";
+const char kBannerText[] = "Korvel Database Manager Version " KV_VERSION "\n\n";
 
 namespace {
 
