@@ -72,6 +72,13 @@ bool RunUpgradeCommand()
       if (procedure == nullptr)
       {
          printf("Unable to find upgrade procedure for version %d\n", version);
+         // Standard output keeps its documented line; the operator also
+         // learns why there is no procedure.
+         int oldest = UpgradeStepTable().empty() ? TargetFormatVersion : UpgradeStepTable().front().fromVersion;
+         if (version == 0)
+            fprintf(stderr, "DBFormatVersion could not be read from the config table, or is missing\n");
+         else if (version < oldest)
+            fprintf(stderr, "Format %d is too old: %d is the oldest format this tool upgrades\n", version, oldest);
          break;
       }
       printf("Upgrading from version %d to %d\n", version, version + 1);
@@ -103,5 +110,9 @@ bool RunUpgradeCommand()
          printf("%d failed SQL statements were ignored (-X)\n", ignored);
    }
    printf("Database upgrade %s\n", succeeded ? "succeeded" : "failed");
+   // The steps before the failed one stay committed: say where a re-run
+   // will start from.
+   if (!succeeded && version != 0)
+      fprintf(stderr, "The database is now at format version %d\n", version);
    return succeeded;
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tests/support/harness.h"
+#include "upgrade/upgrade.h"
 
 namespace {
 
@@ -14,6 +15,14 @@ std::string NoProcedure(int version)
 {
    return kStart + "Unable to find upgrade procedure for version " + std::to_string(version) +
           "\nDatabase upgrade failed\n";
+}
+
+std::string TooOld(int version)
+{
+   int oldest = UpgradeStepTable().front().fromVersion;
+   return "Format " + std::to_string(version) + " is too old: " + std::to_string(oldest) +
+          " is the oldest format this tool upgrades\nThe database is now at format version " +
+          std::to_string(version) + "\n";
 }
 
 class UpgradeEngineTest : public EngineTest
@@ -33,6 +42,7 @@ TEST_F(UpgradeEngineTest, VersionAndLockGates)
       const char *lock;      // nullptr: no DBLockStatus row
       std::string out;
       int exitCode;
+      std::string err = "";   // what standard error adds for the operator
    } cases[] = {
       {"83", "UNLOCKED", kUpToDate, 0},
       {"83", "srv-01", kUpToDate, 0},   // the lock is not looked at when there is nothing to do
@@ -40,12 +50,13 @@ TEST_F(UpgradeEngineTest, VersionAndLockGates)
        kStart + "Your database has format version 84, this tool is compiled for version 83.\n"
                 "You need to upgrade your server before using this database.\n",
        7},
-      {nullptr, "UNLOCKED", NoProcedure(0), 7},
+      {nullptr, "UNLOCKED", NoProcedure(0), 7,
+       "DBFormatVersion could not be read from the config table, or is missing\n"},
       {nullptr, "srv-01", kLocked, 7},
-      {"13", "UNLOCKED", NoProcedure(13), 7},
-      {"-1", nullptr, NoProcedure(-1), 7},
+      {"13", "UNLOCKED", NoProcedure(13), 7, TooOld(13)},
+      {"-1", nullptr, NoProcedure(-1), 7, TooOld(-1)},
       // Lock values: only the exact stored text "UNLOCKED", or no row, lets it run.
-      {"13", nullptr, NoProcedure(13), 7},
+      {"13", nullptr, NoProcedure(13), 7, TooOld(13)},
       {"13", "unlocked", kLocked, 7},
       {"13", "UNLOCKED ", kLocked, 7},
       {"13", "#55NLOCKED", kLocked, 7},   // decodes to UNLOCKED, but upgrade compares as stored
@@ -65,6 +76,7 @@ TEST_F(UpgradeEngineTest, VersionAndLockGates)
                           (c.lock ? c.lock : "(none)");
       EXPECT_EQ(c.out, run.out) << label;
       EXPECT_EQ(c.exitCode, run.exitCode) << label;
+      EXPECT_EQ(c.err, run.err) << label;
       EXPECT_EQ(c.version ? c.version : "<none>",
                 db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"))
          << label;
@@ -100,6 +112,7 @@ TEST_F(UpgradeEngineTest, MissingTableFailsTheStep)
    EXPECT_EQ(head, run.out.substr(0, head.size()));
    EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size()));
    EXPECT_EQ(7, run.exitCode);
+   EXPECT_EQ("The database is now at format version 82\n", run.err);
    EXPECT_EQ("82", db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
 
    // Under -X the failure is passed over, reported, and counted.
