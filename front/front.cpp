@@ -2,6 +2,7 @@
 #include "front/front.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -124,6 +125,16 @@ int DetectDialect()
    return EXIT_UNKNOWN_SYNTAX;
 }
 
+// Nothing more can be done on a connection the server has dropped: asking on
+// or reporting every later statement as failed would only bury the cause. The
+// server rolls back the transaction that was open.
+void StopOnLostConnection(const char *error)
+{
+   printf("Connection to the database lost (%s); command stopped\n", error);
+   fflush(stdout);
+   exit(EXIT_COMMAND_FAILED);
+}
+
 int Finish(int code)
 {
    fflush(stdout);
@@ -213,6 +224,7 @@ int KvdbmgrMain(int argc, char *argv[])
       return Finish(EXIT_DRIVER);
    }
 
+   DBSetConnectionLostHandler(StopOnLostConnection);
    g_hConnection = DBConnect();
    if (g_hConnection == nullptr)
    {

@@ -250,7 +250,15 @@ int Rollback(void *connection, char *error)
    return Run(c, "ROLLBACK", error) ? 1 : 0;
 }
 
-const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "pgsql", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback};
+// libpq marks the connection bad once the server has closed it (the backend
+// was terminated, the server shut down) or the network failed.
+int ConnectionLost(void *connection)
+{
+   return PQstatus(static_cast<Connection *>(connection)->conn) == CONNECTION_BAD ? 1 : 0;
+}
+
+const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "pgsql", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback,
+                          ConnectionLost};
 
 }  // namespace
 
