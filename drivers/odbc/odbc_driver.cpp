@@ -412,9 +412,16 @@ int Rollback(void *connection, char *error)
    return End(static_cast<Connection *>(connection), SQL_ROLLBACK, error);
 }
 
+// The failure's SQLSTATEs decide; a driver that reported some other state may
+// still know that the connection is dead (SQL_ATTR_CONNECTION_DEAD).
 int ConnectionLost(void *connection)
 {
-   return static_cast<Connection *>(connection)->lost ? 1 : 0;
+   Connection *c = static_cast<Connection *>(connection);
+   if (c->lost)
+      return 1;
+   SQLUINTEGER dead = SQL_CD_FALSE;
+   SQLRETURN rc = SQLGetConnectAttr(c->dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+   return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE ? 1 : 0;
 }
 
 const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "odbc", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback,
