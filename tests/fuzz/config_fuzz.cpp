@@ -20,18 +20,25 @@ const ConfigTemplateEntry kTemplate[] = {
    {"LogFile", CT_IGNORE, 0, 0, 0, 0, nullptr},
    {"", CT_END_OF_LIST, 0, 0, 0, 0, nullptr}};
 
-// One file per process, rewritten for every input.
+// One file per process, rewritten for every input; in memory where the
+// system offers a memory file system, so that the disk does not set the pace.
 const char *ScratchPath()
 {
-   static char path[] = "/tmp/kv_fuzz_config_XXXXXX";
-   static bool made = false;
-   if (!made)
+   static char path[64] = "";
+   if (path[0] == 0)
    {
-      int fd = mkstemp(path);
+      int fd = -1;
+      static const char *const kDirs[] = {"/dev/shm", "/tmp"};
+      for (const char *dir : kDirs)
+      {
+         snprintf(path, sizeof(path), "%s/kv_fuzz_config_XXXXXX", dir);
+         if ((fd = mkstemp(path)) >= 0)
+            break;
+      }
       if (fd < 0)
          abort();
       close(fd);
-      made = true;
+      atexit([] { unlink(path); });
    }
    return path;
 }
