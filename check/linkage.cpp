@@ -64,7 +64,8 @@ void CheckNodeObjects()
          bool unlinked = DBGetNumRows(subnets) == 0 && DBGetFieldIPAddr(nodes, row, 1) != 0;
          DBFreeResult(subnets);
          if (unlinked &&
-             AskAboutProblem(FormatStatement("\rUnlinked node object %d (\"%s\"). Delete? (Y/N) ", SignedId(id), name)))
+             AskAboutProblem(FormatStatement("\rUnlinked node object %d (\"%s\"). Delete? (Y/N) ", SignedId(id),
+                                              Printable(name).c_str())))
          {
             bool deletedAll = Repair(FormatStatement("DELETE FROM nodes WHERE id=%d", SignedId(id)));
             if (deletedAll)
@@ -117,7 +118,7 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table)
          bool unlinked = DBGetNumRows(parent) == 0;
          DBFreeResult(parent);
          if (unlinked && AskAboutProblem(FormatStatement("\rUnlinked %s object %d (\"%s\"). Delete? (Y/N) ", typeLabel,
-                                                SignedId(id), name)))
+                                                SignedId(id), Printable(name).c_str())))
          {
             if (Repair(FormatStatement("DELETE FROM %s WHERE id=%d", table, SignedId(id))))
             {

@@ -73,7 +73,7 @@ void CheckClusterMembers()
          char name[kNameSize];
          LookupObjectName(clusterId, name, kNameSize);
          if (AskAboutProblem(FormatStatement("\rCluster object %s [%d] refers to non-existing node %d. Dereference? (Y/N) ",
-                                    name, SignedId(clusterId), SignedId(nodeId))) &&
+                                    Printable(name).c_str(), SignedId(clusterId), SignedId(nodeId))) &&
              Repair(FormatStatement("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", SignedId(clusterId),
                            SignedId(nodeId))))
             g_nErrorsFixed++;
@@ -97,7 +97,8 @@ void CheckObjectTimestamps()
          uint32_t id = DBGetFieldULong(objects, row, 0);
          char name[kLongNameSize];
          DBGetField(objects, row, 1, name, kLongNameSize);
-         if (AskAboutProblem(FormatStatement("\rObject %d [%s] has invalid timestamp. Correct? (Y/N) ", SignedId(id), name)) &&
+         if (AskAboutProblem(FormatStatement("\rObject %d [%s] has invalid timestamp. Correct? (Y/N) ", SignedId(id),
+                                             Printable(name).c_str())) &&
              Repair(FormatStatement("UPDATE object_properties SET last_modified=%ld WHERE object_id=%d", (long)time(nullptr),
                            SignedId(id))))
             g_nErrorsFixed++;

@@ -30,6 +30,11 @@ bool TransactionCall(bool (*call)(db_handle_t, char *), const char *statement)
    return false;
 }
 
+// Ignored keys since the last answer, and whether the input has ended (or
+// counts as ended): then every further question is answered no at once.
+int s_nIgnoredKeys = 0;
+bool s_bInputEnded = false;
+
 }  // namespace
 
 int FailedStatementCount()
@@ -123,6 +128,24 @@ bool RowExists(const char *query)
    return rows > 0;
 }
 
+std::string Printable(const char *text)
+{
+   std::string shown;
+   for (const unsigned char *p = (const unsigned char *)text; *p != 0; p++)
+   {
+      if (*p < 0x20 || *p == 0x7F)
+         shown += '?';
+      else if (*p == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F)
+      {
+         shown += '?';
+         p++;
+      }
+      else
+         shown += (char)*p;
+   }
+   return shown;
+}
+
 bool AskYesNo()
 {
    bool yes = false;
@@ -132,18 +155,27 @@ bool AskYesNo()
    }
    else
    {
-      while (true)
+      while (!s_bInputEnded)
       {
          int c = ReadKey();
          if (c < 0)
-            break;  // end of input: change nothing, and never hang
+         {
+            s_bInputEnded = true;  // end of input: change nothing, and never hang
+            break;
+         }
          if (c == 'y' || c == 'Y')
          {
             yes = true;
+            s_nIgnoredKeys = 0;
             break;
          }
          if (c == 'n' || c == 'N')
+         {
+            s_nIgnoredKeys = 0;
             break;
+         }
+         if (++s_nIgnoredKeys >= kMaxIgnoredKeys)
+            s_bInputEnded = true;
       }
    }
    fputs(yes ? "Y\n" : "N\n", stdout);

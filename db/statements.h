@@ -41,7 +41,16 @@ int FailedStatementCount();
 // Returns true when the select succeeds and returns at least one row.
 bool RowExists(const char *query);
 
+// Returns |text| fit to print inside a message or a question: every control
+// character (C0, DEL, and C1 written as UTF-8) is shown as '?', so that text
+// read from the database can never move the cursor, clear the line or change
+// colours, and so never disguise a question as another.
+std::string Printable(const char *text);
+
 // Completes a "(Y/N) " question with the answer and returns true for yes.
 // Under -f answers yes without reading. Ignores every key but y, Y, n and N;
-// at end of input answers no.
+// at end of input answers no. After kMaxIgnoredKeys ignored keys in a row the
+// input counts as ended for the rest of the run (answer no, nothing more read),
+// so that an endless stream of other characters cannot keep the tool spinning.
+const int kMaxIgnoredKeys = 4096;
 bool AskYesNo();

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -128,6 +129,16 @@ bool SqliteFileMissing()
    return access(g_szDbName, F_OK) != 0 && errno == ENOENT;
 }
 
+// Nothing more can be done on a connection the server has dropped: asking on
+// or reporting every later statement as failed would only bury the cause. The
+// server rolls back the transaction that was open.
+void StopOnLostConnection(const char *error)
+{
+   printf("Connection to the database lost (%s); command stopped\n", error);
+   fflush(stdout);
+   exit(EXIT_COMMAND_FAILED);
+}
+
 int Finish(int code)
 {
    fflush(stdout);
@@ -248,6 +259,7 @@ int KvdbmgrMain(int argc, char *argv[])
       return Finish(EXIT_CONNECT);
    }
 
+   DBSetConnectionLostHandler(StopOnLostConnection);
    g_hConnection = DBConnect();
    if (g_hConnection == nullptr)
    {

@@ -3,11 +3,12 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "db/statements.h"
 #include "lib/korvel/korvel.h"
 
-char *NextStatement(char *start, char *end)
+char *StatementEnd(char *start, char *end)
 {
    bool quoted = false;
    for (char *p = start; p < end; p++)
@@ -15,12 +16,18 @@ char *NextStatement(char *start, char *end)
       if (*p == '\'')
          quoted = !quoted;
       else if (*p == ';' && !quoted)
-      {
-         *p = 0;
-         return p + 2;  // the character right after ';' belongs to no statement
-      }
+         return p;
    }
    return end;
+}
+
+char *NextStatement(char *start, char *end)
+{
+   char *stop = StatementEnd(start, end);
+   if (stop == end)
+      return end;
+   *stop = 0;
+   return stop + 2;  // the character right after ';' belongs to no statement
 }
 
 bool IsBlankStatement(const char *text)
@@ -46,6 +53,17 @@ BatchOutcome RunBatch(const char *path)
    BatchOutcome outcome = BATCH_NOTHING_TO_RUN;
    for (char *position = data; position < end;)
    {
+      // A zero byte would end the statement's text early: the server would
+      // get only its first part (a DELETE without the rest of its WHERE).
+      char *stop = StatementEnd(position, end);
+      if (memchr(position, 0, (size_t)(stop - position)) != nullptr)
+      {
+         printf("ERROR: SQL command file %s holds a NUL byte in the statement at byte %u; it and all that follow "
+                "are not run\n",
+                path, (unsigned)(position - data));
+         outcome = BATCH_STATEMENT_FAILED;
+         break;
+      }
       char *next = NextStatement(position, end);
       if (!IsBlankStatement(position))
       {

@@ -22,6 +22,10 @@ bool RunBatchFile(const char *path);
 // statement failed. A file with nothing to run is not an error.
 bool RunBatchCommand(const char *path);
 
+// Returns the ';' that ends the statement starting at |start| (the first one
+// outside single-quoted text), or |end| when there is none. Changes nothing.
+char *StatementEnd(char *start, char *end);
+
 // Finds the end of the statement that starts at |start|: the first ';' outside
 // single-quoted text. Overwrites that ';' with a terminating zero and returns
 // the position after the one character that follows it. When there is no such

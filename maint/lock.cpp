@@ -57,7 +57,8 @@ UnlockOutcome OfferForcedUnlock()
    char owner[kLockTextSize] = "", info[kLockTextSize] = "";
    if (!ReadLockState(owner, info))
       return UNLOCK_NOT_LOCKED;
-   printf("Database is locked by server %s [%s]\nDo you wish to force database unlock? (Y/N) ", owner, info);
+   printf("Database is locked by server %s [%s]\nDo you wish to force database unlock? (Y/N) ", Printable(owner).c_str(),
+          Printable(info).c_str());
    if (!AskYesNo())
       return UNLOCK_DECLINED;
    if (!ExecStatement(FORCED_UNLOCK_STATEMENT))

@@ -49,7 +49,7 @@ bool RunReindexCommand()
    char owner[256], info[256];
    if (ReadLockState(owner, info))
    {
-      printf("Database is locked by server %s [%s]\n", owner, info);
+      printf("Database is locked by server %s [%s]\n", Printable(owner).c_str(), Printable(info).c_str());
       return false;
    }
 

@@ -201,7 +201,27 @@ __attribute__((destructor)) void ReleaseClientLibrary()
    mysql_library_end();
 }
 
-const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "mysql", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback};
+// The errors of the last call that mean the connection is gone: the client
+// found the server gone (2006) or lost it during a query (2013, and its
+// extended form 2055), or the server killed this connection as it ran a query
+// (1927, MariaDB). Automatic reconnection stays off: a new session would
+// silently lose the open transaction.
+int ConnectionLost(void *connection)
+{
+   switch (mysql_errno(static_cast<MYSQL *>(connection)))
+   {
+      case 1927:
+      case 2006:
+      case 2013:
+      case 2055:
+         return 1;
+      default:
+         return 0;
+   }
+}
+
+const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "mysql", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback,
+                          ConnectionLost};
 
 }  // namespace
 

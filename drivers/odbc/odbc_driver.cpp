@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "drivers/common/pin.h"
+#include "drivers/common/sqlstate.h"
 
 namespace {
 
@@ -24,11 +25,13 @@ struct Connection
 {
    SQLHENV env;
    SQLHDBC dbc;
+   bool lost;  // the last failure's diagnostics said the connection is gone
 };
 
 // Collects every diagnostic record of |handle| into one line: the data
-// source's own messages, joined by "; ".
-void SetError(char *error, SQLSMALLINT type, SQLHANDLE handle, const char *fallback)
+// source's own messages, joined by "; ". Sets |*lost| when a record's SQLSTATE
+// says the connection is gone.
+void SetError(char *error, SQLSMALLINT type, SQLHANDLE handle, const char *fallback, bool *lost = nullptr)
 {
    std::string text;
    SQLCHAR state[6];
@@ -40,6 +43,8 @@ void SetError(char *error, SQLSMALLINT type, SQLHANDLE handle, const char *fallb
       SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, message, sizeof(message), &length);
       if (!SQL_SUCCEEDED(rc))
          break;
+      if (lost != nullptr && IsConnectionLostState(reinterpret_cast<const char *>(state)))
+         *lost = true;
       std::string part = reinterpret_cast<const char *>(message);
       for (char &c : part)
          if (c == '\n' || c == '\r')
@@ -113,7 +118,7 @@ void *Connect(const KvDriverConnectParams *params, char *error)
    if (haveParams)
       connection += params->params;
 
-   Connection *c = new Connection{SQL_NULL_HENV, SQL_NULL_HDBC};
+   Connection *c = new Connection{SQL_NULL_HENV, SQL_NULL_HDBC, false};
    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &c->env)) ||
        !SQL_SUCCEEDED(SQLSetEnvAttr(c->env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0)) ||
        !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, c->env, &c->dbc)))
@@ -157,16 +162,17 @@ struct Statement
 // touched no row (SQL_NO_DATA) is a success.
 bool Run(Connection *c, Statement *s, const char *text, char *error)
 {
+   c->lost = false;
    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, c->dbc, &s->handle)))
    {
-      SetError(error, SQL_HANDLE_DBC, c->dbc, "cannot allocate an ODBC statement");
+      SetError(error, SQL_HANDLE_DBC, c->dbc, "cannot allocate an ODBC statement", &c->lost);
       s->handle = SQL_NULL_HSTMT;
       return false;
    }
    SQLRETURN rc = SQLExecDirect(s->handle, (SQLCHAR *)text, SQL_NTS);
    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
       return true;
-   SetError(error, SQL_HANDLE_STMT, s->handle, "the statement failed");
+   SetError(error, SQL_HANDLE_STMT, s->handle, "the statement failed", &c->lost);
    return false;
 }
 
@@ -239,7 +245,8 @@ std::vector<SQLLEN> BoundWidths(SQLHSTMT stmt, SQLSMALLINT columns)
 
 // Reads the rows in blocks into column buffers bound once: far fewer calls
 // than one SQLGetData per field. Returns false with the error set.
-bool FetchBound(SQLHSTMT stmt, const std::vector<SQLLEN> &widths, KvRowSink sink, void *sinkContext, char *error)
+bool FetchBound(SQLHSTMT stmt, const std::vector<SQLLEN> &widths, KvRowSink sink, void *sinkContext, char *error,
+                bool *lost)
 {
    size_t columns = widths.size();
    SQLLEN rowBytes = 0;
@@ -277,7 +284,7 @@ bool FetchBound(SQLHSTMT stmt, const std::vector<SQLLEN> &widths, KvRowSink sink
    {
       if (!SQL_SUCCEEDED(rc))
       {
-         SetError(error, SQL_HANDLE_STMT, stmt, "cannot fetch a row");
+         SetError(error, SQL_HANDLE_STMT, stmt, "cannot fetch a row", lost);
          return false;
       }
       for (SQLULEN r = 0; r < fetched; r++)
@@ -313,7 +320,7 @@ bool FetchBound(SQLHSTMT stmt, const std::vector<SQLLEN> &widths, KvRowSink sink
 
 // Reads the rows one at a time, every field with SQLGetData in as many pieces
 // as it takes: for results with long columns.
-bool FetchPieces(SQLHSTMT stmt, SQLSMALLINT columns, KvRowSink sink, void *sinkContext, char *error)
+bool FetchPieces(SQLHSTMT stmt, SQLSMALLINT columns, KvRowSink sink, void *sinkContext, char *error, bool *lost)
 {
    std::vector<std::vector<char>> buffers((size_t)columns, std::vector<char>(256));
    std::vector<const char *> values((size_t)columns);
@@ -323,7 +330,7 @@ bool FetchPieces(SQLHSTMT stmt, SQLSMALLINT columns, KvRowSink sink, void *sinkC
    {
       if (!SQL_SUCCEEDED(rc))
       {
-         SetError(error, SQL_HANDLE_STMT, stmt, "cannot fetch a row");
+         SetError(error, SQL_HANDLE_STMT, stmt, "cannot fetch a row", lost);
          return false;
       }
       for (SQLSMALLINT i = 0; i < columns; i++)
@@ -331,7 +338,7 @@ bool FetchPieces(SQLHSTMT stmt, SQLSMALLINT columns, KvRowSink sink, void *sinkC
          bool isNull;
          if (!ReadField(stmt, (SQLUSMALLINT)(i + 1), &buffers[(size_t)i], &lengths[(size_t)i], &isNull))
          {
-            SetError(error, SQL_HANDLE_STMT, stmt, "cannot read a field");
+            SetError(error, SQL_HANDLE_STMT, stmt, "cannot read a field", lost);
             return false;
          }
          values[(size_t)i] = isNull ? nullptr : buffers[(size_t)i].data();
@@ -347,20 +354,21 @@ bool FetchPieces(SQLHSTMT stmt, SQLSMALLINT columns, KvRowSink sink, void *sinkC
 
 int Select(void *connection, const char *query, KvRowSink sink, void *sinkContext, char *error)
 {
+   Connection *c = static_cast<Connection *>(connection);
    Statement s;
-   if (!Run(static_cast<Connection *>(connection), &s, query, error))
+   if (!Run(c, &s, query, error))
       return 0;
    SQLSMALLINT columns = 0;
    if (!SQL_SUCCEEDED(SQLNumResultCols(s.handle, &columns)))
    {
-      SetError(error, SQL_HANDLE_STMT, s.handle, "cannot read the result");
+      SetError(error, SQL_HANDLE_STMT, s.handle, "cannot read the result", &c->lost);
       return 0;
    }
    if (columns <= 0)
       return 1;  // a statement without a result set
    std::vector<SQLLEN> widths = BoundWidths(s.handle, columns);
-   bool ok = widths.empty() ? FetchPieces(s.handle, columns, sink, sinkContext, error)
-                            : FetchBound(s.handle, widths, sink, sinkContext, error);
+   bool ok = widths.empty() ? FetchPieces(s.handle, columns, sink, sinkContext, error, &c->lost)
+                            : FetchBound(s.handle, widths, sink, sinkContext, error, &c->lost);
    return ok ? 1 : 0;
 }
 
@@ -370,21 +378,24 @@ bool SetAutocommit(Connection *c, bool on, char *error)
                                     (SQLPOINTER)(uintptr_t)(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0);
    if (SQL_SUCCEEDED(rc))
       return true;
-   SetError(error, SQL_HANDLE_DBC, c->dbc, "cannot change autocommit");
+   SetError(error, SQL_HANDLE_DBC, c->dbc, "cannot change autocommit", &c->lost);
    return false;
 }
 
 int Begin(void *connection, char *error)
 {
-   return SetAutocommit(static_cast<Connection *>(connection), false, error) ? 1 : 0;
+   Connection *c = static_cast<Connection *>(connection);
+   c->lost = false;
+   return SetAutocommit(c, false, error) ? 1 : 0;
 }
 
 // Ends the transaction with |completion| and goes back to autocommit.
 int End(Connection *c, SQLSMALLINT completion, char *error)
 {
+   c->lost = false;
    bool ok = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c->dbc, completion));
    if (!ok)
-      SetError(error, SQL_HANDLE_DBC, c->dbc, "cannot end the transaction");
+      SetError(error, SQL_HANDLE_DBC, c->dbc, "cannot end the transaction", &c->lost);
    char ignored[KV_DRIVER_ERROR_SIZE];
    if (!SetAutocommit(c, true, ok ? error : ignored))
       ok = false;
@@ -401,7 +412,20 @@ int Rollback(void *connection, char *error)
    return End(static_cast<Connection *>(connection), SQL_ROLLBACK, error);
 }
 
-const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "odbc", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback};
+// The failure's SQLSTATEs decide; a driver that reported some other state may
+// still know that the connection is dead (SQL_ATTR_CONNECTION_DEAD).
+int ConnectionLost(void *connection)
+{
+   Connection *c = static_cast<Connection *>(connection);
+   if (c->lost)
+      return 1;
+   SQLUINTEGER dead = SQL_CD_FALSE;
+   SQLRETURN rc = SQLGetConnectAttr(c->dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+   return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE ? 1 : 0;
+}
+
+const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "odbc", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback,
+                          ConnectionLost};
 
 }  // namespace
 

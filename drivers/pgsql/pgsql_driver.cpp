@@ -30,15 +30,25 @@ struct Connection
    bool inTransaction;
 };
 
-// Copies a libpq message, without its trailing line break.
+// Copies a libpq message on one line: its own line breaks and indents (libpq's
+// texts for a lost connection have them) become single blanks, and the
+// trailing line break goes.
 void SetError(char *error, const char *message)
 {
    if (message == nullptr || *message == 0)
       message = "unknown PostgreSQL error";
-   snprintf(error, KV_DRIVER_ERROR_SIZE, "%s", message);
-   size_t n = strlen(error);
-   while (n > 0 && (error[n - 1] == '\n' || error[n - 1] == '\r' || error[n - 1] == ' '))
-      error[--n] = 0;
+   size_t n = 0;
+   for (const char *p = message; *p != 0 && n < KV_DRIVER_ERROR_SIZE - 1; p++)
+   {
+      bool blank = *p == '\n' || *p == '\r' || *p == '\t';
+      if (!blank)
+         error[n++] = *p;
+      else if (n > 0 && error[n - 1] != ' ')
+         error[n++] = ' ';
+   }
+   while (n > 0 && error[n - 1] == ' ')
+      n--;
+   error[n] = 0;
 }
 
 // Appends " keyword='value'" with the quoting libpq expects.
@@ -250,7 +260,15 @@ int Rollback(void *connection, char *error)
    return Run(c, "ROLLBACK", error) ? 1 : 0;
 }
 
-const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "pgsql", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback};
+// libpq marks the connection bad once the server has closed it (the backend
+// was terminated, the server shut down) or the network failed.
+int ConnectionLost(void *connection)
+{
+   return PQstatus(static_cast<Connection *>(connection)->conn) == CONNECTION_BAD ? 1 : 0;
+}
+
+const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "pgsql", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback,
+                          ConnectionLost};
 
 }  // namespace
 

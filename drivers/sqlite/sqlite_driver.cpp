@@ -104,7 +104,14 @@ int Rollback(void *connection, char *error)
    return Execute(connection, "ROLLBACK", error);
 }
 
-const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "sqlite", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback};
+// A database file has no connection to lose.
+int ConnectionLost(void *)
+{
+   return 0;
+}
+
+const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "sqlite", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback,
+                          ConnectionLost};
 
 }  // namespace
 

@@ -15,9 +15,12 @@ struct KvConnection
 {
    const KvDriverApi *driver;
    void *native;
+   bool lost;
 };
 
 namespace {
+
+void (*s_lostHandler)(const char *error) = nullptr;
 
 void NoDriver(char *error)
 {
@@ -29,6 +32,21 @@ void NoDriver(char *error)
 void Terminate(char *error)
 {
    error[KV_DRIVER_ERROR_SIZE - 1] = 0;
+}
+
+// After a failed call: when the driver says the connection is gone, marks it
+// lost and hands the error to the handler (once). Returns false, the failed
+// call's result.
+bool Failed(db_handle_t handle, char *error)
+{
+   Terminate(error);
+   if (!handle->lost && handle->driver->connectionLost(handle->native))
+   {
+      handle->lost = true;
+      if (s_lostHandler != nullptr)
+         s_lostHandler(error);
+   }
+   return false;
 }
 
 }  // namespace
@@ -47,7 +65,17 @@ db_handle_t DBConnect()
       fprintf(stderr, "%s\n", error[0] != 0 ? error : "connection failed");
       return nullptr;
    }
-   return new KvConnection{driver, native};
+   return new KvConnection{driver, native, false};
+}
+
+void DBSetConnectionLostHandler(void (*handler)(const char *error))
+{
+   s_lostHandler = handler;
+}
+
+bool DBConnectionLost(db_handle_t handle)
+{
+   return handle != nullptr && handle->lost;
 }
 
 void DBDisconnect(db_handle_t handle)
@@ -74,8 +102,8 @@ DB_RESULT DBSelectEx(db_handle_t handle, const char *query, char *error)
    }
    if (!handle->driver->select(handle->native, query, KvResultAddRow, result, error))
    {
-      Terminate(error);
       DBFreeResult(result);
+      Failed(handle, error);
       return nullptr;
    }
    return result;
@@ -97,8 +125,7 @@ bool DBQueryEx(db_handle_t handle, const char *statement, char *error)
    }
    if (handle->driver->execute(handle->native, statement, error))
       return true;
-   Terminate(error);
-   return false;
+   return Failed(handle, error);
 }
 
 bool DBQuery(db_handle_t handle, const char *statement)
@@ -121,10 +148,9 @@ bool TransactionCall(db_handle_t handle, int (*KvDriverApi::*call)(void *, char 
    }
    if ((handle->driver->*call)(handle->native, error))
       return true;
-   Terminate(error);
    if (error[0] == 0)
       snprintf(error, KV_DRIVER_ERROR_SIZE, "unknown error");
-   return false;
+   return Failed(handle, error);
 }
 
 }  // namespace

@@ -29,6 +29,13 @@ bool DBInit(int reserved1, int reserved2, int reserved3, void (*callback)(uint32
 // printing the driver's error text to stderr.
 db_handle_t DBConnect();
 void DBDisconnect(db_handle_t handle);
+
+// Sets the function called, once per connection, when a call fails because
+// the driver reports the connection to the server gone; it gets the driver's
+// error text. Until it is set (nullptr), a lost connection is only marked.
+void DBSetConnectionLostHandler(void (*handler)(const char *error));
+// True when a call on |handle| failed because the connection was gone.
+bool DBConnectionLost(db_handle_t handle);
 void DBUnloadDriver();
 // The loaded driver's name ("sqlite", "pgsql", ...), or "" when none is loaded.
 const char *DBDriverName();

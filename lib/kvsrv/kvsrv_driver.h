@@ -8,7 +8,7 @@
 extern "C" {
 #endif
 
-#define KV_DRIVER_ABI_VERSION 1
+#define KV_DRIVER_ABI_VERSION 2
 #define KV_DRIVER_ERROR_SIZE 1024
 #define KV_DRIVER_ENTRY_NAME "KvDriverEntry"
 
@@ -39,6 +39,10 @@ typedef struct KvDriverApi
    int (*begin)(void *connection, char *error);
    int (*commit)(void *connection, char *error);
    int (*rollback)(void *connection, char *error);
+   // Called after a call on |connection| failed: nonzero when that failure
+   // means the connection to the server is gone (the server closed it, it was
+   // killed, the network dropped it), so that nothing more can be done on it.
+   int (*connectionLost)(void *connection);
 } KvDriverApi;
 
 // The one symbol every driver module exports.

@@ -116,10 +116,11 @@ TEST_F(CheckCommandTest, NothingRepairedMeansNoCommitQuestion)
                     {TIMESTAMPS, {"\rObject 20 [stale] has invalid timestamp. Correct? (Y/N) N\n", "ERROR "}},
                     {POLICY, {"\rInvalid action ID 7 used. Correct? (Y/N) N\n", "ERROR "}}}) +
       Summary(3, 0, false);
-   // Answered N, and answered by end of input: the same.
-   for (const char *input : {"NNN", ""})
+   // Answered N, by end of input, and by input that counts as ended after
+   // 4,096 characters that are no answer: the same, nothing read after that.
+   for (const std::string &input : {std::string("NNN"), std::string(), std::string(4096, 'x') + "YYY"})
    {
-      SCOPED_TRACE(std::string("input '") + input + "'");
+      SCOPED_TRACE("input '" + input.substr(0, 20) + "'");
       ToolRun run = Check(input);
       EXPECT_EQ(expected, run.out);
       EXPECT_EQ(7, run.exitCode);
@@ -127,6 +128,19 @@ TEST_F(CheckCommandTest, NothingRepairedMeansNoCommitQuestion)
       EXPECT_EQ("0", db().Value("SELECT last_modified FROM object_properties WHERE object_id=20"));
       EXPECT_EQ("1", Count("policy_action_list"));
    }
+}
+
+// A stored name cannot rewrite the question line: control characters show as '?'.
+TEST_F(CheckCommandTest, ControlCharactersInNamesAreShownAsQuestionMarks)
+{
+   AddProperties(db(), 20, "a\r\x1b[2KObject 1 [ok] is fine\x07", 0, 0);
+   ToolRun run = Check("N");
+   EXPECT_EQ(kBanner + kHead +
+                StagesOutput({{TIMESTAMPS,
+                               {"\rObject 20 [a??[2KObject 1 [ok] is fine?] has invalid timestamp. Correct? (Y/N) N\n",
+                                "ERROR "}}}) +
+                Summary(1, 0, false),
+             run.out);
 }
 
 TEST_F(CheckCommandTest, DeclinedCommitLeavesNothingBehind)

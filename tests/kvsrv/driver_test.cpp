@@ -150,8 +150,43 @@ TEST_F(DriverTest, ErrorsCarryTheEnginesText)
    EXPECT_FALSE(Exec("INSERT INTO items (id) VALUES (1)", &error));
    EXPECT_NE(std::string::npos, error.find(q.duplicateKey)) << error;
 
-   // The connection works on after failures.
+   // The connection works on after failures, and none of them counts as a lost connection.
    EXPECT_EQ(std::vector<std::string>{"1"}, Select("SELECT id FROM items"));
+   EXPECT_FALSE(DBConnectionLost(handle_));
+}
+
+std::vector<std::string> s_lostReports;
+
+void RecordLostConnection(const char *error)
+{
+   s_lostReports.push_back(error);
+}
+
+// The server ends the session (as an administrator would); the next call fails,
+// the connection counts as lost and the handler hears of it once, with the
+// driver's one-line text.
+TEST_F(DriverTest, SessionEndedByTheServerIsReportedLost)
+{
+   if (db().engine() == "sqlite")
+      GTEST_SKIP() << "a database file has no session to end";
+   bool postgres = db().syntax() == "PGSQL";
+   std::vector<std::string> id = Select(postgres ? "SELECT pg_backend_pid()" : "SELECT CONNECTION_ID()");
+   ASSERT_EQ(1u, id.size());
+   std::string error;
+   ASSERT_TRUE(db().Exec(postgres ? "SELECT pg_terminate_backend(" + id[0] + ")" : "KILL CONNECTION " + id[0], &error))
+      << error;
+   s_lostReports.clear();
+   DBSetConnectionLostHandler(RecordLostConnection);
+   bool ran = Exec("INSERT INTO items (id) VALUES (1)", &error);
+   std::string ignored;
+   bool ranAgain = Exec("DELETE FROM items", &ignored);
+   DBSetConnectionLostHandler(nullptr);
+   EXPECT_FALSE(ran);
+   EXPECT_FALSE(ranAgain);
+   EXPECT_TRUE(DBConnectionLost(handle_));
+   ASSERT_EQ(1u, s_lostReports.size());
+   EXPECT_EQ(error, s_lostReports[0]);
+   EXPECT_EQ(std::string::npos, error.find('\n')) << "one line: " << error;
 }
 
 TEST_F(DriverTest, ResultStaysReadableAfterItsTableIsDropped)

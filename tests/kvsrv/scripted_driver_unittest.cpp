@@ -175,4 +175,39 @@ TEST(ScriptedToolTest, RecordsTheToolsCallsInOrder)
    EXPECT_EQ(7, run.exitCode);
 }
 
+// An ODBC data source reports a dropped connection by SQLSTATE. Those states
+// end the command at the failing call: no rollback, no further statement, no
+// report of the step; any other state is an ordinary failure.
+TEST(ScriptedToolTest, LostConnectionStatesEndTheCommand)
+{
+   const std::string update = "execute UPDATE alarms SET timeout=0,timeout_event=43";
+   struct Case
+   {
+      std::string rule;
+      std::string error;
+      std::string lastCall;
+      bool lost;
+   } cases[] = {
+      {"fail UPDATE alarms => ", "[08S01] Communication link failure", update, true},
+      {"fail SELECT var_value FROM config WHERE var_name='DBLockStatus' => ", "[08003] Connection does not exist",
+       "select SELECT var_value FROM config WHERE var_name='DBLockStatus'", true},
+      {"fail commit => ", "[08007] Connection failure during transaction", "commit", true},
+      {"fail UPDATE alarms => ", "[42S02] Invalid object name 'alarms'", "rollback", false},
+   };
+   for (const Case &c : cases)
+   {
+      ScriptedDatabase db("MSSQL", "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => 82\n" +
+                                      c.rule + c.error + "\n");
+      ToolRun run = db.Run({"upgrade"});
+      const std::string lost = "Connection to the database lost (" + c.error + "); command stopped\n";
+      bool endsLost = run.out.size() >= lost.size() && run.out.substr(run.out.size() - lost.size()) == lost;
+      EXPECT_EQ(c.lost, endsLost) << c.error << "\n" << run.out;
+      EXPECT_EQ(!c.lost, run.out.find("Database upgrade failed\n") != std::string::npos) << c.error << "\n" << run.out;
+      EXPECT_EQ(7, run.exitCode) << c.error;
+      std::vector<std::string> calls = db.Calls();
+      ASSERT_FALSE(calls.empty());
+      EXPECT_EQ(c.lastCall, calls.back()) << c.error;
+   }
+}
+
 }  // namespace

@@ -76,6 +76,36 @@ TEST_F(BatchTest, StopsAtTheFirstFailingStatement)
    EXPECT_EQ("1=a\n", Rows());  // the first stays applied, the third never ran
 }
 
+// A zero byte inside a statement would cut its text short: the server would run
+// "DELETE ... WHERE id=1" without the rest of the condition.
+TEST_F(BatchTest, NulByteStopsTheRunBeforeThatStatement)
+{
+   struct Case
+   {
+      const char *what;
+      std::string file;
+      unsigned offset;
+      std::string rows;
+   } cases[] = {
+      {"inside a WHERE", std::string("INSERT INTO t VALUES (1,'a');\nDELETE FROM t WHERE id=1\0 AND v='z';\n", 67) +
+                            "INSERT INTO t VALUES (3,'c');\n",
+       30, "1=a\n"},
+      {"inside quotes, last statement without ';'", std::string("INSERT INTO t VALUES (2,'b\0x')", 31), 0, ""},
+   };
+   for (const Case &c : cases)
+   {
+      ASSERT_TRUE(db().Exec("DELETE FROM t"));
+      std::string path = db().dir().Write("batch.sql", c.file);
+      ToolRun run = db().Run({"batch", path});
+      EXPECT_EQ(kBanner + "ERROR: SQL command file " + path + " holds a NUL byte in the statement at byte " +
+                   std::to_string(c.offset) + "; it and all that follow are not run\n",
+                run.out)
+         << c.what;
+      EXPECT_EQ(7, run.exitCode) << c.what;
+      EXPECT_EQ(c.rows, Rows()) << c.what;
+   }
+}
+
 TEST_F(BatchTest, UnreadableFile)
 {
    std::string path = db().dir().File("missing.sql");

@@ -169,6 +169,73 @@ ToolRun RunTool(const std::vector<std::string> &args, const std::string &input, 
    return run;
 }
 
+ToolRun RunToolAnswering(const std::vector<std::string> &args, const std::function<std::string(int)> &atQuestion,
+                         const std::vector<std::string> &env)
+{
+   std::vector<std::string> childEnv = ChildEnvironment(env);
+   int in[2], out[2], err[2];
+   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
+      abort();
+   pid_t pid = fork();
+   if (pid == 0)
+   {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+         close(fd);
+      Exec(args, childEnv);
+   }
+   close(in[0]);
+   close(out[1]);
+   close(err[1]);
+   signal(SIGPIPE, SIG_IGN);
+
+   ToolRun run;
+   int inFd = in[1];
+   int asked = 0;
+   bool outOpen = true, errOpen = true;
+   while (outOpen || errOpen)
+   {
+      pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
+      if (poll(fds, 2, 60000) <= 0)
+      {
+         kill(pid, SIGKILL);
+         break;
+      }
+      char buffer[65536];
+      for (int i = 0; i < 2; i++)
+      {
+         if (!(fds[i].revents & (POLLIN | POLLHUP)))
+            continue;
+         ssize_t r = read(fds[i].fd, buffer, sizeof(buffer));
+         if (r <= 0)
+            (i == 0 ? outOpen : errOpen) = false;
+         else
+            (i == 0 ? run.out : run.err).append(buffer, (size_t)r);
+      }
+      // Questions end the output until answered: count them as they appear.
+      size_t count = 0;
+      for (size_t at = run.out.find("(Y/N) "); at != std::string::npos; at = run.out.find("(Y/N) ", at + 1))
+         count++;
+      while (inFd >= 0 && (int)count > asked)
+      {
+         std::string answer = atQuestion(++asked);
+         if (answer.empty() || write(inFd, answer.data(), answer.size()) != (ssize_t)answer.size())
+         {
+            close(inFd);
+            inFd = -1;
+         }
+      }
+   }
+   if (inFd >= 0)
+      close(inFd);
+   close(out[0]);
+   close(err[0]);
+   run.exitCode = WaitExit(pid);
+   return run;
+}
+
 ToolRun RunToolOnTerminal(const std::vector<std::string> &args, const std::string &input,
                           const std::vector<std::string> &env)
 {
@@ -388,6 +455,14 @@ ToolRun TestDatabase::Run(const std::vector<std::string> &args, const std::strin
    std::vector<std::string> all = {"-c", config_};
    all.insert(all.end(), args.begin(), args.end());
    return RunTool(all, input, env);
+}
+
+ToolRun TestDatabase::RunAnswering(const std::vector<std::string> &args,
+                                   const std::function<std::string(int)> &atQuestion)
+{
+   std::vector<std::string> all = {"-c", config_};
+   all.insert(all.end(), args.begin(), args.end());
+   return RunToolAnswering(all, atQuestion);
 }
 
 void EngineTest::SetUp()

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,13 @@ ToolRun RunTool(const std::vector<std::string> &args, const std::string &input =
 // output is what the terminal received (stdout and stderr together).
 ToolRun RunToolOnTerminal(const std::vector<std::string> &args, const std::string &input,
                           const std::vector<std::string> &env = {});
+
+// Runs kvdbmgr with |args| on pipes and answers as it goes: each time its
+// output shows one more "(Y/N) " question, calls |atQuestion| with the
+// question's number (from 1) and types what it returns; an empty text ends
+// the input. Meant for doing something to the database while the tool waits.
+ToolRun RunToolAnswering(const std::vector<std::string> &args, const std::function<std::string(int)> &atQuestion,
+                         const std::vector<std::string> &env = {});
 
 // A temporary directory, removed with its contents at destruction.
 class TempDir
@@ -84,6 +92,8 @@ public:
    // Runs kvdbmgr on this database: "-c <config>" and then |args|.
    ToolRun Run(const std::vector<std::string> &args, const std::string &input = "",
                const std::vector<std::string> &env = {});
+   // The same with answers given as the questions come (RunToolAnswering).
+   ToolRun RunAnswering(const std::vector<std::string> &args, const std::function<std::string(int)> &atQuestion);
 
 private:
    std::string engine_;

@@ -26,11 +26,17 @@
 //                                     what an unmatched select does: return no rows
 //                                     (the default) or fail; unmatched executes succeed
 //
+// An error text may start with a SQLSTATE in brackets ("[08S01] Communication
+// link failure"). When that state is one with which an ODBC data source says
+// the connection is gone, the connection counts as lost from that call on:
+// every later call fails with the same text and the driver reports it lost.
+//
 // A pattern is a prefix of the statement text, compared exactly; a pattern
 // starting with '~' is an ECMAScript regular expression searched anywhere in it.
 // In row fields "\|" is a '|', "\\" a backslash, "\n" a line break, and a field
 // that is exactly "\N" is an SQL NULL.
 #include "lib/kvsrv/kvsrv_driver.h"
+#include "drivers/common/sqlstate.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -73,11 +79,35 @@ struct Script
    bool unmatchedFails = false;
    std::string unmatchedError = kDefaultError;
    std::string logPath;
+   bool lost = false;
+   std::string lostError;
 };
 
 void SetError(char *error, const std::string &text)
 {
    snprintf(error, KV_DRIVER_ERROR_SIZE, "%s", text.c_str());
+}
+
+// Fails a call with a rule's error text, and marks the connection lost when
+// the text carries a SQLSTATE that says so. Returns 0.
+int Fail(Script *script, char *error, const std::string &text)
+{
+   SetError(error, text);
+   if (text.size() >= 7 && text[0] == '[' && text[6] == ']' && IsConnectionLostState(text.c_str() + 1))
+   {
+      script->lost = true;
+      script->lostError = text;
+   }
+   return 0;
+}
+
+// Once the connection is lost every call fails with the text that lost it.
+bool FailLost(Script *script, char *error)
+{
+   if (!script->lost)
+      return false;
+   SetError(error, script->lostError);
+   return true;
 }
 
 std::vector<Field> ParseRow(const std::string &text)
@@ -334,11 +364,10 @@ int Execute(void *connection, const char *statement, char *error)
 {
    Script *script = static_cast<Script *>(connection);
    Log(script, "execute", statement);
-   if (Rule *rule = Find(script, statement, false, false))
-   {
-      SetError(error, rule->error);
+   if (FailLost(script, error))
       return 0;
-   }
+   if (Rule *rule = Find(script, statement, false, false))
+      return Fail(script, error, rule->error);
    return 1;
 }
 
@@ -346,6 +375,8 @@ int Select(void *connection, const char *query, KvRowSink sink, void *sinkContex
 {
    Script *script = static_cast<Script *>(connection);
    Log(script, "select", query);
+   if (FailLost(script, error))
+      return 0;
    Rule *rule = Find(script, query, false, true);
    if (rule == nullptr)
    {
@@ -355,10 +386,7 @@ int Select(void *connection, const char *query, KvRowSink sink, void *sinkContex
       return 0;
    }
    if (rule->kind == Rule::kFail)
-   {
-      SetError(error, rule->error);
-      return 0;
-   }
+      return Fail(script, error, rule->error);
    for (const std::vector<Field> &row : rule->rows)
    {
       std::vector<const char *> values;
@@ -381,11 +409,10 @@ int Call(void *connection, const char *name, char *error)
 {
    Script *script = static_cast<Script *>(connection);
    Log(script, name, nullptr);
-   if (Rule *rule = Find(script, name, true, false))
-   {
-      SetError(error, rule->error);
+   if (FailLost(script, error))
       return 0;
-   }
+   if (Rule *rule = Find(script, name, true, false))
+      return Fail(script, error, rule->error);
    return 1;
 }
 
@@ -404,7 +431,13 @@ int Rollback(void *connection, char *error)
    return Call(connection, "rollback", error);
 }
 
-const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "scripted", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback};
+int ConnectionLost(void *connection)
+{
+   return static_cast<Script *>(connection)->lost ? 1 : 0;
+}
+
+const KvDriverApi kApi = {KV_DRIVER_ABI_VERSION, "scripted", Connect, Disconnect, Execute, Select, Begin, Commit, Rollback,
+                          ConnectionLost};
 
 }  // namespace
 
