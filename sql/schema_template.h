@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "db/dialects.h"
+#include "db/settings.h"
+
 // What the macros of a template become in one dialect.
 struct SchemaDialect
 {
@@ -16,16 +19,21 @@ struct SchemaDialect
    const char *longtext;   // $SQL:LONGTEXT — a nullable long-text column that MySQL holds as text not null
 };
 
-// The five dialects; the long-text and 64-bit types follow the ones the upgrade
-// steps put in, so a fresh database and an upgraded one have the same types.
+// The five dialects. The DBSyntax name and the long-text and 64-bit types come
+// from the tool's own dialect rows, so that a fresh database and an upgraded
+// one have the same types.
 inline const std::vector<SchemaDialect> &SchemaDialects()
 {
+   auto row = [](const char *stem, int syntax, const char *bigint, const char *longtext) {
+      const DialectRow &d = Dialects[syntax];
+      return SchemaDialect{stem, d.name, d.text, d.int64, bigint, longtext};
+   };
    static const std::vector<SchemaDialect> dialects = {
-      {"sqlite", "SQLITE", "varchar", "number(20)", "bigint", "varchar"},
-      {"pgsql", "PGSQL", "varchar", "bigint", "bigint", "varchar"},
-      {"mysql", "MYSQL", "text", "bigint", "bigint", "text not null"},
-      {"mssql", "MSSQL", "text", "bigint", "bigint", "text"},
-      {"oracle", "ORACLE", "clob", "number(20)", "number(20)", "clob"},
+      row("sqlite", DB_SYNTAX_SQLITE, "bigint", "varchar"),
+      row("pgsql", DB_SYNTAX_PGSQL, "bigint", "varchar"),
+      row("mysql", DB_SYNTAX_MYSQL, "bigint", "text not null"),
+      row("mssql", DB_SYNTAX_MSSQL, "bigint", "text"),
+      row("oracle", DB_SYNTAX_ORACLE, "number(20)", "clob"),
    };
    return dialects;
 }
