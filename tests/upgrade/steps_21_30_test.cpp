@@ -166,8 +166,9 @@ void Upgrade21Test::ExpectConvertedRows(time_t before, time_t after)
              db().Query("SELECT item_id,template_item_id FROM items ORDER BY item_id"));
    EXPECT_EQ((Rows{{"1000", "#00", "1"}, {"1001", "#00", "1"}, {"1002", "#00", "1"}}),
              db().Query("SELECT item_id,raw_value,last_poll_time FROM raw_dci_values ORDER BY item_id"));
-   EXPECT_EQ((std::vector<std::string>{"idx_sequence", IndexName("thresholds", "item_id", "idx_item_id")}),
-             IndexesOf("thresholds"));
+   std::vector<std::string> thresholdIndexes = {"idx_sequence", IndexName("thresholds", "item_id", "idx_item_id")};
+   std::sort(thresholdIndexes.begin(), thresholdIndexes.end());
+   EXPECT_EQ(thresholdIndexes, IndexesOf("thresholds"));
    EXPECT_EQ(std::vector<std::string>{IndexName("raw_dci_values", "item_id", "idx_item_id")},
              IndexesOf("raw_dci_values"));
 
@@ -405,7 +406,9 @@ TEST_F(Upgrade21Test, FailedSelectsOfTheObjectPropertiesStep)
             EXPECT_NE(std::string::npos, out.find(failed + kRollback)) << out;
             EXPECT_EQ(7, run.exitCode);
             EXPECT_EQ("26", other.Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
-            EXPECT_FALSE(other.Exec("SELECT * FROM object_properties"));
+            // MySQL commits every CREATE TABLE at once: only there the new
+            // table outlives the rollback.
+            EXPECT_EQ(other.engine() == "mysql", other.Exec("SELECT * FROM object_properties"));
             EXPECT_EQ("Main#27s net", other.Value("SELECT var_value FROM config WHERE var_name='TopologyRootObjectName'"));
             continue;
          }
