@@ -2,10 +2,11 @@
 // every upgrade run prints.
 #pragma once
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
@@ -49,30 +50,71 @@ inline std::string UpgradeLines(int from, int to)
    return lines;
 }
 
-// Makes the database refuse to store a format version above |version|, so
-// that an upgrade run ends there whatever steps come after it: the step that
-// would go past it fails on its version statement and is rolled back. (On
-// MySQL the DDL of that step stays: MySQL commits before each DDL statement.)
-inline void StopUpgradeAt(TestDatabase &db, int version)
+// Stopping an upgrade at a version. Each range's tests look at the database
+// as their range leaves it, whatever ranges follow: a stopper makes the step
+// from that version fail at its first statement, so that a run without -X
+// ends there (rolled back, or for want of a procedure while the step is not
+// written yet). Under -X nothing stops a run: it goes on past the stopper.
+struct UpgradeStopper
 {
-   const std::string dialect = CurrentEngine().dialect;
-   const std::string limit = std::to_string(version);
-   std::vector<std::string> statements;
-   if (dialect == "sqlite")
-      statements = {"CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config WHEN NEW.var_name='DBFormatVersion' AND "
-                    "CAST(NEW.var_value AS integer)>" + limit + " BEGIN SELECT RAISE(ABORT,'upgrade stopped here'); END"};
-   else if (dialect == "pgsql")
-      statements = {"CREATE FUNCTION stop_upgrade() RETURNS trigger AS $$ BEGIN IF NEW.var_name='DBFormatVersion' AND "
-                    "CAST(NEW.var_value AS integer)>" + limit + " THEN RAISE EXCEPTION 'upgrade stopped here'; END IF; "
-                    "RETURN NEW; END $$ LANGUAGE plpgsql",
-                    "CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config FOR EACH ROW EXECUTE FUNCTION stop_upgrade()"};
-   else
-      statements = {"CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config FOR EACH ROW BEGIN IF "
-                    "NEW.var_name='DBFormatVersion' AND CAST(NEW.var_value AS SIGNED)>" + limit + " THEN "
-                    "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='upgrade stopped here'; END IF; END"};
-   for (const std::string &statement : statements)
-   {
-      std::string error;
-      ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
-   }
+   int version;
+   const char *add;      // run on the format-14 baseline
+   const char *remove;   // run once the database is at |version|, to go on
+};
+
+inline const UpgradeStopper kUpgradeStoppers[] = {
+   // The first template the step from 21 inserts: copied into event_cfg at 18.
+   {21, "INSERT INTO events (event_id,name,severity,flags,message,description) "
+        "VALUES (4009,'DC_HDD_TEMP_WARNING',1,1,'x','#00')",
+    "DELETE FROM event_cfg WHERE event_code=4009"},
+   // The first table the step from 31 creates.
+   {31, "CREATE TABLE object_tools (tool_id integer not null)", "DROP TABLE object_tools"},
+   // The first table the step from 41 creates.
+   {41, "CREATE TABLE conditions (id integer not null)", "DROP TABLE conditions"},
+};
+
+inline const UpgradeStopper &StopperAt(int version)
+{
+   for (const UpgradeStopper &s : kUpgradeStoppers)
+      if (s.version == version)
+         return s;
+   throw std::logic_error("no upgrade stopper at " + std::to_string(version));
+}
+
+// Makes a run without -X from the format-14 baseline stop at |version|.
+inline void AddUpgradeStopper(TestDatabase &db, int version)
+{
+   std::string error;
+   ASSERT_TRUE(db.Exec(StopperAt(version).add, &error)) << error;
+}
+
+inline void RemoveUpgradeStopper(TestDatabase &db, int version)
+{
+   std::string error;
+   ASSERT_TRUE(db.Exec(StopperAt(version).remove, &error)) << error;
+}
+
+// What a run stopped at |version| prints, the same whether the step from
+// there failed on its stopper or is not written yet: the stopped step is
+// shown as "Unable to find upgrade procedure for version <version>". A run
+// that went on past |version| comes back unchanged.
+inline std::string StoppedAt(const std::string &out, int version)
+{
+   const std::string step = UpgradeLines(version, version + 1);
+   const std::string rolledBack = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+   size_t at = out.find(step);
+   if (at == std::string::npos || out.size() < at + rolledBack.size() ||
+       out.compare(out.size() - rolledBack.size(), rolledBack.size(), rolledBack) != 0)
+      return out;
+   return out.substr(0, at) + "Unable to find upgrade procedure for version " + std::to_string(version) +
+          "\nDatabase upgrade failed\n";
+}
+
+// What a run printed before it reached the step from |version| (all of it
+// when it never did): for runs under -X, which nothing stops.
+inline std::string OutputBefore(const std::string &out, int version)
+{
+   size_t at = std::min(out.find(UpgradeLines(version, version + 1)),
+                        out.find("Unable to find upgrade procedure for version " + std::to_string(version) + "\n"));
+   return at == std::string::npos ? out : out.substr(0, at);
 }
