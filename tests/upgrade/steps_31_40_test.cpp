@@ -361,6 +361,27 @@ TEST_F(Upgrade31Test, FailedGuidSelectsDoNotEndTheStep)
    }
 }
 
+// -M puts its table type on every table of the range. On MySQL the tables
+// really are MyISAM (the server's default is InnoDB); the other dialects take
+// no table type and run the same statements as without it.
+TEST_F(Upgrade31Test, TableTypeOnEveryNewTable)
+{
+   ToolRun run = db().Run({"-M", "upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(31, 41) + kGenerating + kStopsAt41, StoppedAt(run.out, 41));
+   EXPECT_EQ("41", Config("DBFormatVersion"));
+   if (db().engine() != "mysql")
+      return;
+   Rows expected;
+   for (const char *table : {"dci_schedules", "map_access_lists", "maps", "object_tools", "object_tools_acl",
+                             "object_tools_table_columns", "script_library", "snmp_trap_log", "submap_links",
+                             "submap_object_positions", "submaps", "syslog"})
+      expected.push_back({table, "MyISAM"});
+   Rows tables = db().Query("SELECT table_name,engine FROM information_schema.tables WHERE "
+                            "table_schema=DATABASE() AND engine='MyISAM'");
+   std::sort(tables.begin(), tables.end());   // the server's collation orders '_' its own way
+   EXPECT_EQ(expected, tables);
+}
+
 // What the operator sees of the step from 40 under -t; the GUIDs in the trace
 // are the ones stored.
 TEST_F(Upgrade31Test, TraceOfStep40To41)
