@@ -69,6 +69,8 @@ inline const UpgradeStopper kUpgradeStoppers[] = {
     "DELETE FROM event_cfg WHERE event_code=4009"},
    // The first table the step from 31 creates.
    {31, "CREATE TABLE object_tools (tool_id integer not null)", "DROP TABLE object_tools"},
+   // The first table the step from 41 creates.
+   {41, "CREATE TABLE conditions (id integer not null)", "DROP TABLE conditions"},
 };
 
 inline const UpgradeStopper &StopperAt(int version)
