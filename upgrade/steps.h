@@ -10,6 +10,16 @@
 #include "upgrade/step_runner.h"
 #include "upgrade/upgrade.h"
 
+// From 14 to 21 (steps_14_20.cpp).
+extern const UpgradeStepRange kSteps14To20;
+void Step14To15(StepRunner &step);
+void Step15To16(StepRunner &step);
+void Step16To17(StepRunner &step);
+void Step17To18(StepRunner &step);
+void Step18To19(StepRunner &step);
+void Step19To20(StepRunner &step);
+void Step20To21(StepRunner &step);
+
 // From 69 to 83 (steps_69_82.cpp).
 extern const UpgradeStepRange kSteps69To82;
 void Step69To70(StepRunner &step);

@@ -8,6 +8,7 @@
 #include "db/settings.h"
 #include "db/statements.h"
 #include "upgrade/steps.h"
+#include "upgrade/table_rebuild.h"
 
 namespace {
 
@@ -63,6 +64,19 @@ const LongTextColumn kMySqlLongTextColumns[] = {
    {"audit_log", "message"},
    {"situations", "comments"},
 };
+
+const TableRebuild kConditionDciMap = {
+   "cond_dci_map",
+   "(condition_id integer not null,sequence_number integer not null,dci_id integer not null,"
+   "node_id integer not null,dci_func integer not null,num_polls integer not null,"
+   "PRIMARY KEY(condition_id,sequence_number))",
+   CREATE_WITH_TABLE_TYPE};
+
+const TableRebuild kDciSchedules = {
+   "dci_schedules",
+   "(schedule_id integer not null,item_id integer not null,schedule varchar(255) not null,"
+   "PRIMARY KEY(item_id,schedule_id))",
+   CREATE_WITH_TABLE_TYPE};
 
 const EventTemplate kEventStormEvents[] = {
    {48, "SYS_EVENT_STORM_DETECTED", 3, 1, "Event storm detected (Events per second: %1)",
@@ -183,27 +197,21 @@ void Step76To77(StepRunner &step)
    if (StepRows rows = step.Select("SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map "
                                    "ORDER BY condition_id"))
    {
-      step.Exec("DROP TABLE cond_dci_map");
-      step.CreateTable("CREATE TABLE cond_dci_map (condition_id integer not null,sequence_number integer not null,"
-                       "dci_id integer not null,node_id integer not null,dci_func integer not null,"
-                       "num_polls integer not null,PRIMARY KEY(condition_id,sequence_number))");
       // The rows of one condition are numbered 0, 1, 2, ... in the order returned.
       uint32_t currentCondition = 0;
       int sequence = 0;
-      for (int i = 0; step.ok() && i < rows.count(); i++)
-      {
+      RebuildTable(step, kConditionDciMap, rows.count(), [&](const char *into, int i) {
          uint32_t condition = rows.ULong(i, 0);
          if (condition != currentCondition)
          {
             sequence = 0;
             currentCondition = condition;
          }
-         step.Exec(FormatStatement("INSERT INTO cond_dci_map (condition_id,sequence_number,dci_id,node_id,dci_func,"
-                                   "num_polls) VALUES (%d,%d,%d,%d,%d,%d)",
-                                   (int)condition, sequence, (int)rows.ULong(i, 1), (int)rows.ULong(i, 2),
-                                   (int)rows.ULong(i, 3), (int)rows.ULong(i, 4)));
-         sequence++;
-      }
+         return FormatStatement("INSERT INTO %s (condition_id,sequence_number,dci_id,node_id,dci_func,"
+                                "num_polls) VALUES (%d,%d,%d,%d,%d,%d)",
+                                into, (int)condition, sequence++, (int)rows.ULong(i, 1), (int)rows.ULong(i, 2),
+                                (int)rows.ULong(i, 3), (int)rows.ULong(i, 4));
+      });
    }
 }
 
@@ -241,16 +249,13 @@ void Step80To81(StepRunner &step)
    // Under -X a failed select leaves the old table as it stands.
    if (StepRows rows = step.Select("SELECT item_id,schedule FROM dci_schedules"))
    {
-      step.Exec("DROP TABLE dci_schedules");
-      step.CreateTable("CREATE TABLE dci_schedules (schedule_id integer not null,"
-                       "item_id integer not null,schedule varchar(255) not null,"
-                       "PRIMARY KEY(item_id,schedule_id))");
       // Schedule ids run 1, 2, 3, ... over the whole table. The schedule is
       // copied as stored, whatever its length, its quotes doubled so that it
       // stays one literal.
-      for (int i = 0; step.ok() && i < rows.count(); i++)
-         step.Exec(FormatStatement("INSERT INTO dci_schedules (item_id,schedule_id,schedule) VALUES(%d,%d,'%s')",
-                                   (int)rows.ULong(i, 0), i + 1, DoubleQuotes(rows.Text(i, 1)).c_str()));
+      RebuildTable(step, kDciSchedules, rows.count(), [&rows](const char *into, int i) {
+         return FormatStatement("INSERT INTO %s (item_id,schedule_id,schedule) VALUES(%d,%d,'%s')", into,
+                                (int)rows.ULong(i, 0), i + 1, DoubleQuotes(rows.Text(i, 1)).c_str());
+      });
    }
    step.AddPrimaryKey("address_lists", "list_type,community_id,addr_type,addr1,addr2");
    step.AddPrimaryKey("lpp_associations", "lpp_id,node_id,log_file");

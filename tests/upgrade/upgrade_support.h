@@ -1,4 +1,4 @@
-// Shared by the upgrade tests: loading the format-69 fixture and the texts
+// Shared by the upgrade tests: loading the fixtures and the texts
 // every upgrade run prints.
 #pragma once
 
@@ -9,12 +9,12 @@
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
 
-// Loads tests/fixtures/format69/<dialect>.sql statement by statement; fails the
-// test when a statement fails. The fixture ends every statement with ";" at
-// the end of a line and has no such sequence inside a value.
-inline void LoadFormat69(TestDatabase &db)
+// Loads tests/fixtures/<format>/<dialect>.sql statement by statement; fails
+// the test when a statement fails. The fixtures end every statement with ";"
+// at the end of a line and have no such sequence inside a value.
+inline void LoadFixture(TestDatabase &db, const std::string &format)
 {
-   std::string path = std::string(KV_SOURCE_DIR) + "/tests/fixtures/format69/" + CurrentEngine().dialect + ".sql";
+   std::string path = std::string(KV_SOURCE_DIR) + "/tests/fixtures/" + format + "/" + CurrentEngine().dialect + ".sql";
    std::ifstream in(path);
    ASSERT_TRUE(in.good()) << path;
    std::stringstream text;
@@ -26,6 +26,17 @@ inline void LoadFormat69(TestDatabase &db)
       std::string error;
       ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
    }
+}
+
+inline void LoadFormat69(TestDatabase &db)
+{
+   LoadFixture(db, "format69");
+}
+
+// The format-14 baseline: the oldest database the upgrade takes.
+inline void LoadFormat14(TestDatabase &db)
+{
+   LoadFixture(db, "format14");
 }
 
 // "Upgrading from version N to N+1\n" for every N from |from| up to |to| - 1.
