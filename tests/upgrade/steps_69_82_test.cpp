@@ -276,7 +276,9 @@ TEST_F(Upgrade69Test, TraceShowsStatementsWithMacrosReplaced)
       ">>> UPDATE config SET var_value='2' WHERE var_name='EventLogRetentionTime'\n",
       ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
       "('SyslogRetentionTime','60',1,0)\n",
-      ">>> UPDATE config SET var_value='70' WHERE var_name='DBFormatVersion'\nUpgrading from version 70 to 71\n",
+      ">>> UPDATE config SET var_value='70' WHERE var_name='DBFormatVersion'\n" +
+         std::string(IsMySql() ? ">>> DELETE FROM config WHERE var_name='DBUpgradeStepStarted'\n" : "") +
+         "Upgrading from version 70 to 71\n",
       ">>> CREATE TABLE situations (id integer not null,name varchar(127) not null,comments " + text +
          " not null,PRIMARY KEY(id))" + suffix + "\n",
       ">>> INSERT INTO cond_dci_map" + rebuilt + " (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) "
