@@ -2,7 +2,10 @@
 // that stopped after some of its DDL can be run again; rebuilt tables never
 // lose rows. Elsewhere a failed step rolls back whole and nothing is marked.
 #include <stdio.h>
+#include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -101,6 +104,107 @@ TEST_F(InterruptedStepTest, WithoutAMarkOnThisVersionNothingCountsAsDone)
       EXPECT_EQ(std::string::npos, run.out.find("Already done")) << run.out;
       EXPECT_EQ("78", Config("DBFormatVersion"));
    }
+}
+
+// The rows of a table as one sorted text, to compare before and after.
+std::string Sorted(Rows rows)
+{
+   std::sort(rows.begin(), rows.end());
+   std::string all;
+   for (const auto &row : rows)
+   {
+      for (const auto &field : row)
+         all += field + "|";
+      all += "\n";
+   }
+   return all;
+}
+
+// A rebuild on MySQL whose copy fails half-way (a schedule too long for the
+// new layout) leaves the old table with every row; with the row shortened the
+// next run completes with every row.
+TEST_F(InterruptedStepTest, RebuildWhoseCopyFailsHalfWayKeepsEveryRow)
+{
+   if (!IsMySql())
+      GTEST_SKIP() << "rebuilds copy into a table of their own only on MySQL";
+   ASSERT_TRUE(db().Exec("ALTER TABLE dci_schedules MODIFY schedule varchar(1000) not null"));
+   for (int start = 0; start < 2000; start += 500)
+   {
+      std::string insert = "INSERT INTO dci_schedules (item_id,schedule) VALUES ";
+      for (int i = start; i < start + 500; i++)
+         insert += std::string(i > start ? "," : "") + "(" + std::to_string(100 + i) + ",'" +
+                   (i == 1000 ? std::string(300, 'x') : "*/" + std::to_string(i)) + "')";
+      ASSERT_TRUE(db().Exec(insert));
+   }
+   const std::string select = "SELECT item_id,schedule FROM dci_schedules";
+   const std::string original = Sorted(db().Query(select));
+
+   ToolRun run = db().Run({"upgrade"});
+   EXPECT_EQ(7, run.exitCode);
+   EXPECT_NE(std::string::npos, run.out.find("INSERT INTO dci_schedules_rebuild_new (item_id,schedule_id,schedule) "
+                                             "VALUES(1100,1005,'xxx"))
+      << run.out;
+   EXPECT_TRUE(EndsWith(run.out, kFailedTail)) << run.out;
+   EXPECT_EQ("80", Config("DBFormatVersion"));
+   EXPECT_EQ(original, Sorted(db().Query(select)));
+   EXPECT_FALSE(TableExists("dci_schedules_rebuild_new"));
+
+   ASSERT_TRUE(db().Exec("UPDATE dci_schedules SET schedule='*/1000' WHERE item_id=1100"));
+   const std::string fixed = Sorted(db().Query(select));
+   run = db().Run({"upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(80, 83) + kSucceeded, run.out);
+   EXPECT_EQ(fixed, Sorted(db().Query(select)));
+   EXPECT_EQ("2004", db().Value("SELECT COUNT(DISTINCT schedule_id) FROM dci_schedules"));
+}
+
+// A rebuild on MySQL whose connection is killed (KILL CONNECTION from another
+// session) while the rows are being copied leaves the old table with every
+// row; the next run completes with every row.
+TEST_F(InterruptedStepTest, RebuildWhoseConnectionIsKilledHalfWayKeepsEveryRow)
+{
+   if (!IsMySql())
+      GTEST_SKIP() << "rebuilds copy into a table of their own only on MySQL";
+   const int rows = 5000;
+   for (int start = 0; start < rows; start += 500)
+   {
+      std::string insert = "INSERT INTO cond_dci_map (condition_id,dci_id,node_id,dci_func,num_polls) VALUES ";
+      for (int i = start; i < start + 500; i++)
+         insert += std::string(i > start ? "," : "") + "(" + std::to_string(1000 + i) + "," + std::to_string(i) +
+                   ",100,0,1)";
+      ASSERT_TRUE(db().Exec(insert));
+   }
+   const std::string select = "SELECT condition_id,dci_id,node_id,dci_func,num_polls FROM cond_dci_map";
+   const std::string original = Sorted(db().Query(select));
+
+   ToolRun run;
+   std::thread tool([&] { run = db().Run({"upgrade"}); });
+   // Once a fifth of the rows are in the new table, end the tool's session.
+   bool killed = false;
+   for (int i = 0; i < 3000 && !killed; i++)
+   {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (db().Value("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema=DATABASE() AND "
+                     "table_name='cond_dci_map_rebuild_new'") != "1")
+         continue;
+      if (atoi(db().Value("SELECT COUNT(*) FROM cond_dci_map_rebuild_new").c_str()) < rows / 5)
+         continue;
+      std::string session = db().Value("SELECT id FROM information_schema.processlist WHERE db=DATABASE() AND "
+                                       "id<>CONNECTION_ID()");
+      killed = db().Exec("KILL CONNECTION " + session);
+   }
+   tool.join();
+   ASSERT_TRUE(killed) << run.out;
+   EXPECT_EQ(7, run.exitCode) << run.out;
+   EXPECT_EQ(std::string::npos, run.out.find(kSucceeded)) << run.out;
+   EXPECT_EQ("76", Config("DBFormatVersion"));
+   EXPECT_EQ(original, Sorted(db().Query(select)));
+
+   run = db().Run({"upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(76, 83) + kSucceeded, run.out);
+   EXPECT_EQ(original, Sorted(db().Query(select)));
+   EXPECT_EQ(std::to_string(rows + 3), db().Value("SELECT COUNT(*) FROM cond_dci_map"));
+   EXPECT_FALSE(TableExists("cond_dci_map_rebuild_new"));
+   EXPECT_FALSE(TableExists("cond_dci_map_rebuild_old"));
 }
 
 // Which failed DDL statements count as done on a re-run: exactly those whose
