@@ -17,7 +17,7 @@ void ReplaceColumnTypeMacros(char *text)
    TranslateStr(text, "$SQL:INT64", names.int64);
 }
 
-bool RunScript(const char *script)
+bool RunScript(const char *script, EffectInPlace alreadyDone)
 {
    std::vector<char> copy(script, script + strlen(script) + 1);
    ReplaceColumnTypeMacros(copy.data());
@@ -33,28 +33,28 @@ bool RunScript(const char *script)
          return true;
       // ExecStatement echoes, runs and reports exactly as a script line needs;
       // an empty line (none occurs in a script) is passed over.
-      if (!ExecStatement(line) && !g_bSkipErrors)
+      if (!ExecStatement(line, alreadyDone) && !g_bSkipErrors)
          return false;
       line = next;
    }
    return true;
 }
 
-bool ExecCreateTable(const char *statement)
+bool ExecCreateTable(const char *statement, EffectInPlace alreadyDone)
 {
    std::string text = statement;
    ReplaceColumnTypeMacros(&text[0]);
    text.resize(strlen(text.c_str()));
    if (g_nSyntax == DB_SYNTAX_MYSQL)
       text += g_pszTableType;
-   return ExecStatement(text.c_str());
+   return ExecStatement(text.c_str(), alreadyDone);
 }
 
-bool AddPrimaryKey(const char *table, const char *columns)
+bool AddPrimaryKey(const char *table, const char *columns, EffectInPlace alreadyDone)
 {
    if (g_nSyntax == DB_SYNTAX_SQLITE)
       return true;
-   return ExecStatement(FormatStatement("ALTER TABLE %s ADD PRIMARY KEY (%s)", table, columns).c_str());
+   return ExecStatement(FormatStatement("ALTER TABLE %s ADD PRIMARY KEY (%s)", table, columns).c_str(), alreadyDone);
 }
 
 std::string DoubleQuotes(const char *text)

@@ -70,7 +70,7 @@ void EchoStatement(const char *statement)
    SetConsoleColor(CONSOLE_NORMAL);
 }
 
-bool ExecStatement(const char *statement)
+bool ExecStatement(const char *statement, EffectInPlace alreadyDone)
 {
    if (*statement == 0)
       return true;
@@ -79,6 +79,11 @@ bool ExecStatement(const char *statement)
    char error[KV_DRIVER_ERROR_SIZE];
    if (DBQueryEx(g_hConnection, statement, error))
       return true;
+   if (alreadyDone != nullptr && alreadyDone(statement))
+   {
+      printf("Already done by the interrupted run: %s\n", statement);
+      return true;
+   }
    ReportFailure(error, statement);
    return false;
 }

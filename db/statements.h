@@ -13,10 +13,16 @@ std::string FormatStatement(const char *format, ...) __attribute__((format(print
 // Prints a trace line: ">>> " in bright white, the statement in bright green.
 void EchoStatement(const char *statement);
 
+// Tells whether the effect of a statement that just failed is in place all
+// the same (a table it creates exists already, ...).
+typedef bool (*EffectInPlace)(const char *statement);
+
 // Runs a statement that returns no rows. An empty text succeeds at once,
 // silently. Echoed under -t; a failure is reported with the driver's error
-// text and the statement. Returns true on success.
-bool ExecStatement(const char *statement);
+// text and the statement. Returns true on success. When |alreadyDone| is
+// given and says that a failed statement's effect is in place, the statement
+// counts as done: one line says so, and nothing is reported or counted.
+bool ExecStatement(const char *statement, EffectInPlace alreadyDone = nullptr);
 
 // Runs a statement whose failure is expected and harmless (dropping an index
 // that may not exist): neither echoed nor reported, not counted. Returns true

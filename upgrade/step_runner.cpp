@@ -19,25 +19,25 @@ bool StepRunner::Check(bool succeeded)
 void StepRunner::Exec(const char *statement)
 {
    if (ok_)
-      Check(ExecStatement(statement));
+      Check(ExecStatement(statement, alreadyDone_));
 }
 
 void StepRunner::Script(const char *script)
 {
    if (ok_)
-      Check(RunScript(script));
+      Check(RunScript(script, alreadyDone_));
 }
 
 void StepRunner::CreateTable(const char *statement)
 {
    if (ok_)
-      Check(ExecCreateTable(statement));
+      Check(ExecCreateTable(statement, alreadyDone_));
 }
 
 void StepRunner::AddPrimaryKey(const char *table, const char *columns)
 {
    if (ok_)
-      Check(::AddPrimaryKey(table, columns));
+      Check(::AddPrimaryKey(table, columns, alreadyDone_));
 }
 
 bool StepRunner::ExecQuiet(const char *statement)

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "db/dialects.h"
+#include "db/statements.h"
 #include "lib/kvsrv/kvsrv.h"
 
 // One configuration variable as a step creates it.
@@ -115,6 +116,11 @@ private:
 class StepRunner
 {
 public:
+   // |alreadyDone| is given only where the step runs again after an
+   // interrupted run (see upgrade/interrupted_step.h): a DDL statement whose
+   // effect is in place then counts as done.
+   explicit StepRunner(EffectInPlace alreadyDone = nullptr) : alreadyDone_(alreadyDone) {}
+
    // True while the step may go on: nothing failed, or -X passed over it.
    bool ok() const { return ok_; }
 
@@ -200,6 +206,7 @@ public:
 
 private:
    bool ok_ = true;
+   EffectInPlace alreadyDone_;
 };
 
 // The statement that stores |toVersion| in DBFormatVersion: the last of every step.

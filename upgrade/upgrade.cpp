@@ -7,6 +7,7 @@
 #include "db/statements.h"
 #include "db/version.h"
 #include "maint/lock.h"
+#include "upgrade/interrupted_step.h"
 #include "upgrade/step_runner.h"
 #include "upgrade/steps.h"
 
@@ -33,12 +34,16 @@ UpgradeProcedure FindProcedure(int version)
 
 // Runs the step from |version| and, when it went through, stores the next
 // version as its last statement; the version can never disagree with the
-// step that ran. Returns false when the step failed.
-bool RunStep(UpgradeProcedure procedure, int version)
+// step that ran. Where steps are marked, the mark goes after the version (see
+// upgrade/interrupted_step.h). |again|: the step runs again after an
+// interrupted run. Returns false when the step failed.
+bool RunStep(UpgradeProcedure procedure, int version, bool again)
 {
-   StepRunner step;
+   StepRunner step(again ? DdlEffectInPlace : nullptr);
    procedure(step);
    step.Exec(VersionStatement(version + 1));
+   if (StepsAreMarked())
+      step.Exec(StepStartedRemoval());
    return step.ok();
 }
 
@@ -66,6 +71,8 @@ bool RunUpgradeCommand()
    }
 
    int failuresBefore = FailedStatementCount();
+   // The step a run stopped in half-way, where DDL commits by itself.
+   int interrupted = StepsAreMarked() ? ReadStepStarted() : -1;
    while (version < TargetFormatVersion)
    {
       UpgradeProcedure procedure = FindProcedure(version);
@@ -83,13 +90,16 @@ bool RunUpgradeCommand()
       }
       printf("Upgrading from version %d to %d\n", version, version + 1);
       fflush(stdout);
+      // The mark is committed before the step's first DDL can commit anything.
+      if (StepsAreMarked() && !MarkStepStarted(version))
+         break;
       // Without a transaction a failing step could not be rolled back: it
       // must not run at all.
       if (!BeginTransaction())
          break;
       // A commit that fails has lost the step as surely as a failed statement:
       // counting the version on would report a lost step as done.
-      if (!RunStep(procedure, version) || !CommitTransaction())
+      if (!RunStep(procedure, version, version == interrupted) || !CommitTransaction())
       {
          printf("Rolling back last stage due to upgrade errors...\n");
          RollbackTransaction();

@@ -302,10 +302,13 @@ TEST_F(Upgrade31Test, IndexAlreadyThere)
    EXPECT_EQ("37", Config("DBFormatVersion"));
    EXPECT_EQ("<none>", Config("LogAllSNMPTraps"));
 
-   // Nothing stops a run under -X: what follows 41 is not looked at.
+   // Nothing stops a run under -X: what follows 41 is not looked at. On
+   // MySQL the failed step is marked as started, so this run is a re-run
+   // there, and an index already in place counts as done.
    run = db().Run({"-X", "upgrade"});
    const std::string before41 = OutputBefore(run.out, 41);
-   EXPECT_NE(std::string::npos, before41.find("):\nCREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)\n"
+   const std::string passedOver = db().engine() == "mysql" ? "Already done by the interrupted run: " : "):\n";
+   EXPECT_NE(std::string::npos, before41.find(passedOver + "CREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)\n"
                                               "Upgrading from version 38 to 39\n"))
       << run.out;
    EXPECT_EQ(std::string::npos, before41.find(kRollback)) << run.out;
@@ -409,7 +412,7 @@ TEST_F(Upgrade31Test, TraceOfStep40To41)
                 config + "('RADIUSNumRetries','5',1,0)\n" +
                 config + "('RADIUSTimeout','3',1,0)\n"
                 ">>> UPDATE config SET var_value='41' WHERE var_name='DBFormatVersion'\n" + kStopsAt41,
-             StoppedAt(run.out, 41));
+             WithoutStepMarks(StoppedAt(run.out, 41)));
    EXPECT_EQ("0", db().Value("SELECT auth_method FROM users"));
 }
 

@@ -181,6 +181,35 @@ TEST_F(Upgrade69Test, EmptyConditionMapIsRebuiltEmpty)
    EXPECT_TRUE(db().Exec("SELECT schedule_id FROM dci_schedules"));
 }
 
+// Stored schedules are copied by Step80To81 exactly as stored, whatever they
+// hold: a backslash before a quote, or at the very end, must not end the
+// literal early on an engine that reads backslash escapes, or the first would
+// insert the admin's password hash as a schedule and the second break the
+// insert.
+TEST_F(Upgrade69Test, StoredSchedulesCannotRewriteTheCopy)
+{
+   const std::string injection = "x\\'),(7,999999,(SELECT CONCAT(name,0x3a,password) FROM users WHERE id=0))#";
+   const std::string trailing = "0 0 * * *\\";
+   auto doubled = [](std::string text) {
+      for (size_t p = text.find('\''); p != std::string::npos; p = text.find('\'', p + 2))
+         text.insert(p, 1, '\'');
+      return text;
+   };
+   ASSERT_TRUE(db().Exec("DELETE FROM dci_schedules"));
+   ASSERT_TRUE(db().Exec("INSERT INTO dci_schedules (item_id,schedule) VALUES (3,'" + doubled(injection) + "')"));
+   ASSERT_TRUE(db().Exec("INSERT INTO dci_schedules (item_id,schedule) VALUES (9,'" + doubled(trailing) + "')"));
+   // Stored as meant (the test's own connection quotes the same way).
+   ASSERT_EQ((Rows{{"3", injection}, {"9", trailing}}),
+             db().Query("SELECT item_id,schedule FROM dci_schedules ORDER BY item_id"));
+
+   ToolRun run = db().Run({"upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(69, 83) + kSucceeded, run.out);
+   EXPECT_EQ(0, run.exitCode);
+   EXPECT_EQ((Rows{{"3", injection}, {"9", trailing}}),
+             db().Query("SELECT item_id,schedule FROM dci_schedules ORDER BY item_id"));
+   EXPECT_EQ((Rows{{"1"}, {"2"}}), db().Query("SELECT schedule_id FROM dci_schedules ORDER BY schedule_id"));
+}
+
 TEST_F(Upgrade69Test, FailedStepRollsBackAndTheNextRunResumes)
 {
    // Without the modules table, Step78To79 fails at "DROP TABLE modules".
@@ -276,7 +305,9 @@ TEST_F(Upgrade69Test, TraceShowsStatementsWithMacrosReplaced)
       ">>> UPDATE config SET var_value='2' WHERE var_name='EventLogRetentionTime'\n",
       ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
       "('SyslogRetentionTime','60',1,0)\n",
-      ">>> UPDATE config SET var_value='70' WHERE var_name='DBFormatVersion'\nUpgrading from version 70 to 71\n",
+      ">>> UPDATE config SET var_value='70' WHERE var_name='DBFormatVersion'\n" +
+         std::string(IsMySql() ? ">>> DELETE FROM config WHERE var_name='DBUpgradeStepStarted'\n" : "") +
+         "Upgrading from version 70 to 71\n",
       ">>> CREATE TABLE situations (id integer not null,name varchar(127) not null,comments " + text +
          " not null,PRIMARY KEY(id))" + suffix + "\n",
       ">>> INSERT INTO cond_dci_map" + rebuilt + " (condition_id,sequence_number,dci_id,node_id,dci_func,num_polls) "

@@ -118,3 +118,20 @@ inline std::string OutputBefore(const std::string &out, int version)
                         out.find("Unable to find upgrade procedure for version " + std::to_string(version) + "\n"));
    return at == std::string::npos ? out : out.substr(0, at);
 }
+
+// |out| without the trace lines of the started-step mark that MySQL runs
+// around every step; the mark itself is tested on its own.
+inline std::string WithoutStepMarks(const std::string &out)
+{
+   std::string kept;
+   for (size_t start = 0, end; start < out.size(); start = end + 1)
+   {
+      end = out.find('\n', start);
+      if (end == std::string::npos)
+         end = out.size() - 1;
+      std::string line = out.substr(start, end - start + 1);
+      if (line.rfind(">>> ", 0) != 0 || line.find("'DBUpgradeStepStarted'") == std::string::npos)
+         kept += line;
+   }
+   return kept;
+}
