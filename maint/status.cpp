@@ -97,10 +97,6 @@ StatusFacts ReadFacts()
             facts.lock = READ_FAILED;
       }
    }
-   else if (facts.lock == READ_MISSING)
-   {
-      facts.owner[0] = 0;
-   }
    return facts;
 }
 

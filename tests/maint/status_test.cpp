@@ -1,6 +1,8 @@
 // The status command: the facts it prints, as text and as JSON, and that it
 // changes nothing.
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "tests/support/engines.h"
@@ -213,6 +215,30 @@ TEST_F(StatusTest, ChangesNothingOnAFullDatabase)
    EXPECT_NE(std::string::npos, run.out.find("Lock: locked by server srv-01 [")) << run.out;
    EXPECT_EQ(std::string::npos, run.out.find(">>>")) << run.out;
    EXPECT_EQ(before, DatabaseDump(db()));
+}
+
+// The README shows status on the format-69 sample: what it shows is what the
+// tool prints there, as text and as JSON.
+TEST_F(StatusTest, TheReadmeShowsWhatTheSamplePrints)
+{
+   if (db().engine() != "sqlite")
+      GTEST_SKIP() << "the README's sample is the SQLite one";
+   std::ifstream in(std::string(KV_SOURCE_DIR) + "/README.md");
+   std::stringstream readme;
+   readme << in.rdbuf();
+   std::string text = readme.str();
+   size_t start = text.find("```\nDriver: sqlite\n");
+   ASSERT_NE(std::string::npos, start);
+   start += 4;
+   std::string shown = text.substr(start, text.find("```", start) - start);
+   size_t json = text.find("`{\"driver\"");
+   ASSERT_NE(std::string::npos, json);
+   std::string shownJson = text.substr(json + 1, text.find("}`", json) - json) + "\n";
+
+   LoadFormat69(db());
+   ToolRun run = db().Run({"status"});
+   EXPECT_EQ(std::string(kBannerText) + shown, run.out);
+   EXPECT_EQ(shownJson, db().Run({"status", "--json"}).out);
 }
 
 }  // namespace
