@@ -6,5 +6,7 @@ int g_nSyntax = DB_SYNTAX_MYSQL;
 bool g_bSkipErrors = false;
 bool g_bShowQueries = false;
 bool g_bAutoConfirm = false;
+bool g_bDryRun = false;
+bool g_bJsonOutput = false;
 const char *g_pszTableType = "";
 char g_szCodePage[260] = "ACP";

@@ -22,5 +22,7 @@ extern int g_nSyntax;                // detected dialect; 0 until detected, neve
 extern bool g_bSkipErrors;           // -X
 extern bool g_bShowQueries;          // -t
 extern bool g_bAutoConfirm;          // -f
+extern bool g_bDryRun;               // --dry-run: upgrade, then undo everything
+extern bool g_bJsonOutput;           // --json: status as one JSON document
 extern const char *g_pszTableType;   // MySQL table type suffix: "", " ENGINE=InnoDB" or " ENGINE=MyISAM"
 extern char g_szCodePage[260];       // CodePage keyword of the server configuration; stored, not used

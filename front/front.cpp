@@ -7,6 +7,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "check/check.h"
 #include "db/dialects.h"
 #include "db/settings.h"
@@ -16,6 +18,8 @@
 #include "maint/init.h"
 #include "maint/lock.h"
 #include "maint/reindex.h"
+#include "maint/status.h"
+#include "upgrade/dry_run.h"
 #include "upgrade/upgrade.h"
 
 const ConfigTemplateEntry ConfigTemplate[] = {
@@ -44,6 +48,7 @@ const char kUsage[] =
    "   check        : Check database for errors\n"
    "   init <file>  : Initialize database\n"
    "   reindex      : Reindex database\n"
+   "   status       : Show format version, pending upgrade steps and lock\n"
    "   unlock       : Forced database unlock\n"
    "   upgrade      : Upgrade database to new version\n"
    "Valid options are:\n"
@@ -55,6 +60,8 @@ const char kUsage[] =
    "   -t           : Enable trace moded (show executed SQL queries).\n"
    "   -v           : Display version and exit.\n"
    "   -X           : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
+   "   --dry-run    : Upgrade only - run every step, then undo all changes.\n"
+   "   --json       : Status only - print the status as one JSON document.\n"
    "\n";
 
 // One row per command: its word, whether it needs a file argument, whether
@@ -76,6 +83,7 @@ const CommandRow kCommands[] = {
    {"reindex", false, true, false, nullptr, RunReindexCommand},
    {"upgrade", false, true, false, nullptr, RunUpgradeCommand},
    {"unlock", false, true, false, nullptr, RunUnlockCommand},
+   {"status", false, true, false, nullptr, RunStatusCommand},
    {"init", true, false, true, RunInitCommand, nullptr},
 };
 
@@ -139,16 +147,61 @@ void StopOnLostConnection(const char *error)
    exit(EXIT_COMMAND_FAILED);
 }
 
+// Every way out passes here, after the connection is closed: a dry run's
+// copy of the database goes with it.
 int Finish(int code)
 {
+   RemoveDryRunCopy();
    fflush(stdout);
    return code;
+}
+
+// Takes --dry-run and --json out of the command line, wherever they stand, and
+// sets their flags; the rest keeps its order for the option parser, which stops
+// at the command word. A user who types "upgrade --dry-run" must never get a
+// real upgrade. The argument of -c is left alone, whatever it reads.
+std::vector<char *> TakeLongOptions(int argc, char *argv[])
+{
+   std::vector<char *> rest;
+   for (int i = 0; i < argc; i++)
+   {
+      bool argumentOfC = i > 0 && strcmp(argv[i - 1], "-c") == 0;
+      if (!argumentOfC && strcmp(argv[i], "--dry-run") == 0)
+         g_bDryRun = true;
+      else if (!argumentOfC && strcmp(argv[i], "--json") == 0)
+         g_bJsonOutput = true;
+      else
+         rest.push_back(argv[i]);
+   }
+   rest.push_back(nullptr);
+   return rest;
+}
+
+// The long options belong to one command each.
+bool LongOptionsFit(const CommandRow *command)
+{
+   const char *option = nullptr, *owner = nullptr;
+   if (g_bDryRun && strcmp(command->name, "upgrade") != 0)
+      option = "--dry-run", owner = "upgrade";
+   else if (g_bJsonOutput && strcmp(command->name, "status") != 0)
+      option = "--json", owner = "status";
+   if (option == nullptr)
+      return true;
+   printf("Option %s is only valid with the %s command. Type kvdbmgr -h for command line syntax.\n", option, owner);
+   return false;
 }
 
 }  // namespace
 
 int KvdbmgrMain(int argc, char *argv[])
 {
+   std::vector<char *> args = TakeLongOptions(argc, argv);
+   argc = (int)args.size() - 1;
+   argv = args.data();
+   // Scripts read the JSON document from standard output: the banner and
+   // every other line go to standard error.
+   if (g_bJsonOutput)
+      DivertOutputForJson();
    printf("%s", kBanner);
 
    // The long forms other database consoles answer; unlike -h and -v they
@@ -220,6 +273,8 @@ int KvdbmgrMain(int argc, char *argv[])
       printf("Invalid command \"%s\". Type kvdbmgr -h for command line syntax.\n", argv[optind]);
       return Finish(EXIT_USAGE);
    }
+   if (!LongOptionsFit(command))
+      return Finish(EXIT_USAGE);
    if (command->needsFile && argc - optind < 2)
    {
       printf("Required command argument missing\n");
@@ -259,6 +314,14 @@ int KvdbmgrMain(int argc, char *argv[])
       return Finish(EXIT_CONNECT);
    }
 
+   if (strcmp(DBDriverName(), "sqlite") == 0 && g_szDbName[0] != 0 && strcmp(g_szDbName, ":memory:") != 0)
+      RemoveStaleDryRunCopies(g_szDbName);
+   if (g_bDryRun && strcmp(DBDriverName(), "sqlite") == 0 && !PrepareDryRunCopy())
+   {
+      DBUnloadDriver();
+      return Finish(EXIT_COMMAND_FAILED);
+   }
+
    DBSetConnectionLostHandler(StopOnLostConnection);
    g_hConnection = DBConnect();
    if (g_hConnection == nullptr)
@@ -280,7 +343,8 @@ int KvdbmgrMain(int argc, char *argv[])
       }
    }
 
-   bool succeeded = command->needsFile ? command->runWithFile(file) : command->run();
+   bool (*run)() = g_bDryRun ? RunUpgradeDryRun : command->run;
+   bool succeeded = command->needsFile ? command->runWithFile(file) : run();
 
    DBDisconnect(g_hConnection);
    g_hConnection = nullptr;

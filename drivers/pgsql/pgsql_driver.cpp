@@ -28,6 +28,7 @@ struct Connection
 {
    PGconn *conn;
    bool inTransaction;
+   int depth;   // transactions begun and not ended; those inside the first are savepoints
 };
 
 // Copies a libpq message on one line: its own line breaks and indents (libpq's
@@ -104,7 +105,7 @@ void *Connect(const KvDriverConnectParams *params, char *error)
    PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
    // One line per error: the message without the statement's context lines.
    PQsetErrorVerbosity(conn, PQERRORS_TERSE);
-   return new Connection{conn, false};
+   return new Connection{conn, false, 0};
 }
 
 void Disconnect(void *connection)
@@ -227,19 +228,41 @@ int Select(void *connection, const char *query, KvRowSink sink, void *sinkContex
    return 0;
 }
 
+// A transaction begun inside another is a savepoint of it: ending it keeps or
+// undoes its own work, and the outer transaction decides about the whole. The
+// statement savepoints nest inside it like inside a transaction.
+std::string NestedSavepoint(int depth)
+{
+   return "kv_nested_" + std::to_string(depth);
+}
+
 int Begin(void *connection, char *error)
 {
    Connection *c = static_cast<Connection *>(connection);
+   if (c->depth > 0)
+   {
+      if (!Run(c, ("SAVEPOINT " + NestedSavepoint(c->depth)).c_str(), error))
+         return 0;
+      c->depth++;
+      return 1;
+   }
    if (!Run(c, "BEGIN", error))
       return 0;
    c->inTransaction = true;
+   c->depth = 1;
    return 1;
 }
 
 int Commit(void *connection, char *error)
 {
    Connection *c = static_cast<Connection *>(connection);
+   if (c->depth > 1)
+   {
+      c->depth--;
+      return Run(c, ("RELEASE SAVEPOINT " + NestedSavepoint(c->depth)).c_str(), error) ? 1 : 0;
+   }
    c->inTransaction = false;
+   c->depth = 0;
    std::string status;
    if (!Run(c, "COMMIT", error, &status))
       return 0;
@@ -256,7 +279,14 @@ int Commit(void *connection, char *error)
 int Rollback(void *connection, char *error)
 {
    Connection *c = static_cast<Connection *>(connection);
+   if (c->depth > 1)
+   {
+      c->depth--;
+      std::string name = NestedSavepoint(c->depth);
+      return Run(c, ("ROLLBACK TO SAVEPOINT " + name + ";RELEASE SAVEPOINT " + name).c_str(), error) ? 1 : 0;
+   }
    c->inTransaction = false;
+   c->depth = 0;
    return Run(c, "ROLLBACK", error) ? 1 : 0;
 }
 

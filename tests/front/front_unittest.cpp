@@ -16,6 +16,7 @@ const std::string kUsageText =
    "   check        : Check database for errors\n"
    "   init <file>  : Initialize database\n"
    "   reindex      : Reindex database\n"
+   "   status       : Show format version, pending upgrade steps and lock\n"
    "   unlock       : Forced database unlock\n"
    "   upgrade      : Upgrade database to new version\n"
    "Valid options are:\n"
@@ -27,6 +28,8 @@ const std::string kUsageText =
    "   -t           : Enable trace moded (show executed SQL queries).\n"
    "   -v           : Display version and exit.\n"
    "   -X           : Ignore SQL errors when upgrading (USE WITH CARE!!!)\n"
+   "   --dry-run    : Upgrade only - run every step, then undo all changes.\n"
+   "   --json       : Status only - print the status as one JSON document.\n"
    "\n";
 
 const std::string kBanner = kBannerText;
@@ -62,6 +65,21 @@ TEST(FrontEnd, CommandLineTable)
       // Options after the command word are not options: parsing stops at the command.
       {{"-c", kNoSuchConfig, "batch", "-h"}, kBanner + "Error loading configuration file\n", 2},
       {{"-c", kNoSuchConfig, "unlock"}, kBanner + "Error loading configuration file\n", 2},
+      // The two long options count wherever they stand, and only with their command.
+      {{"-c", kNoSuchConfig, "upgrade", "--dry-run"}, kBanner + "Error loading configuration file\n", 2},
+      {{"--dry-run", "-c", kNoSuchConfig, "upgrade"}, kBanner + "Error loading configuration file\n", 2},
+      {{"-c", kNoSuchConfig, "check", "--dry-run"},
+       kBanner + "Option --dry-run is only valid with the upgrade command. Type kvdbmgr -h for command line syntax.\n",
+       1},
+      {{"--dry-run", "-c", kNoSuchConfig, "status"},
+       kBanner + "Option --dry-run is only valid with the upgrade command. Type kvdbmgr -h for command line syntax.\n",
+       1},
+      {{"-c", kNoSuchConfig, "status"}, kBanner + "Error loading configuration file\n", 2},
+      // Under --json standard output holds the JSON document only: messages go to standard error.
+      {{"-c", kNoSuchConfig, "status", "--json"}, "", 2},
+      {{"--json", "-c", kNoSuchConfig, "upgrade"}, "", 1},
+      // A configuration file named like an option is still a file name.
+      {{"-c", "--json", "status"}, kBanner + "Error loading configuration file\n", 2},
    };
    for (const Case &c : cases)
    {

@@ -258,6 +258,36 @@ TEST_F(DriverTest, FailedStatementInsideTransactionCostsOnlyItself)
    EXPECT_EQ("2", db().Value("SELECT COUNT(*) FROM items"));
 }
 
+// On PostgreSQL a transaction begun inside another is a savepoint: the
+// upgrade's dry run runs each step's transaction inside one that it rolls back.
+TEST_F(DriverTest, NestedTransactionIsASavepointOnPostgresql)
+{
+   if (db().engine() != "pgsql")
+      GTEST_SKIP() << "nested transactions are a PostgreSQL driver's feature";
+   std::string error;
+   EXPECT_TRUE(DBBegin(handle_));
+   ASSERT_TRUE(Exec("INSERT INTO items (id,name) VALUES (1,'outer')", &error)) << error;
+   EXPECT_TRUE(DBBegin(handle_));
+   ASSERT_TRUE(Exec("INSERT INTO items (id,name) VALUES (2,'kept step')", &error)) << error;
+   EXPECT_FALSE(Exec("INSERT INTO items (id,name) VALUES (2,'duplicate')"));   // costs only itself
+   EXPECT_TRUE(DBCommit(handle_));
+   EXPECT_TRUE(DBBegin(handle_));
+   ASSERT_TRUE(Exec("INSERT INTO items (id,name) VALUES (3,'undone step')", &error)) << error;
+   ASSERT_TRUE(Exec("CREATE TABLE undone (a integer)", &error)) << error;
+   EXPECT_TRUE(DBRollback(handle_));
+   EXPECT_EQ((std::vector<std::string>{"1|outer", "2|kept step"}), Select("SELECT id,name FROM items ORDER BY id"));
+   EXPECT_EQ(1u, Select("SELECT a FROM undone").size());   // one "<failed: ...>" line: the table is gone
+   EXPECT_EQ("<failed", Select("SELECT a FROM undone")[0].substr(0, 7));
+   // Nothing is visible outside before the outer transaction ends, and its
+   // rollback takes back the committed inner one too.
+   EXPECT_EQ("0", db().Value("SELECT COUNT(*) FROM items"));
+   EXPECT_TRUE(DBRollback(handle_));
+   EXPECT_EQ(std::vector<std::string>{}, Select("SELECT name FROM items"));
+   // Outside any transaction again: a statement takes effect at once.
+   ASSERT_TRUE(Exec("INSERT INTO items (id,name) VALUES (4,'at once')", &error)) << error;
+   EXPECT_EQ("at once", db().Value("SELECT name FROM items WHERE id=4"));
+}
+
 TEST_F(DriverTest, CommitThatFailsIsReportedAsAFailure)
 {
    // A deferred constraint is checked at COMMIT: the commit must fail and keep

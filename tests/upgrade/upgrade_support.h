@@ -135,3 +135,60 @@ inline std::string WithoutStepMarks(const std::string &out)
    }
    return kept;
 }
+
+// Everything a command could change in the database, as text: every table's
+// columns and rows (rows sorted, the order a select returns is not fixed) and
+// the index names. Two dumps compare equal when nothing was changed.
+inline std::string DatabaseDump(TestDatabase &db)
+{
+   std::string tablesQuery, columnsQuery, indexQuery;
+   if (db.syntax() == "SQLITE")
+   {
+      tablesQuery = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
+      indexQuery = "SELECT name, tbl_name, sql FROM sqlite_master WHERE type='index' ORDER BY name";
+   }
+   else if (db.syntax() == "PGSQL")
+   {
+      tablesQuery = "SELECT tablename FROM pg_tables WHERE schemaname=current_schema() ORDER BY 1";
+      columnsQuery = "SELECT table_name, column_name, data_type, is_nullable FROM information_schema.columns "
+                     "WHERE table_schema=current_schema() ORDER BY 1, 2";
+      indexQuery = "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname=current_schema() ORDER BY 1";
+   }
+   else
+   {
+      tablesQuery = "SELECT table_name FROM information_schema.tables WHERE table_schema=database() ORDER BY 1";
+      columnsQuery = "SELECT table_name, column_name, column_type, is_nullable FROM information_schema.columns "
+                     "WHERE table_schema=database() ORDER BY 1, 2";
+      indexQuery = "SELECT DISTINCT table_name, index_name FROM information_schema.statistics "
+                   "WHERE table_schema=database() ORDER BY 1, 2";
+   }
+   auto text = [](Rows rows, bool sort) {
+      if (sort)
+         std::sort(rows.begin(), rows.end());
+      std::string out;
+      for (const auto &row : rows)
+      {
+         for (const auto &field : row)
+            out += field + "|";
+         out += "\n";
+      }
+      return out;
+   };
+   std::string dump;
+   for (const auto &table : db.Query(tablesQuery))
+      dump += "table " + table[0] + "\n" + text(db.Query("SELECT * FROM " + table[0]), true);
+   if (!columnsQuery.empty())
+      dump += "columns\n" + text(db.Query(columnsQuery), false);
+   return dump + "indexes\n" + text(db.Query(indexQuery), false);
+}
+
+// The whole content of a file, or "<missing>".
+inline std::string FileBytes(const std::string &path)
+{
+   std::ifstream in(path, std::ios::binary);
+   if (!in.good())
+      return "<missing>";
+   std::stringstream bytes;
+   bytes << in.rdbuf();
+   return bytes.str();
+}
