@@ -2,9 +2,11 @@
 // every upgrade run prints.
 #pragma once
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
@@ -46,4 +48,24 @@ inline std::string UpgradeLines(int from, int to)
    for (int v = from; v < to; v++)
       lines += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
    return lines;
+}
+
+// The names of the indexes on |table| other than its primary key, sorted.
+inline std::vector<std::string> IndexNames(TestDatabase &db, const std::string &table)
+{
+   std::string query;
+   if (db.engine() == "sqlite")
+      query = "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
+              "' AND name NOT LIKE 'sqlite_autoindex%'";
+   else if (db.engine() == "mysql")
+      query = "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=DATABASE() AND "
+              "table_name='" + table + "' AND index_name<>'PRIMARY'";
+   else
+      query = "SELECT indexname FROM pg_indexes WHERE schemaname=current_schema() AND tablename='" + table +
+              "' AND indexname NOT LIKE '%_pkey'";
+   std::vector<std::string> names;
+   for (const auto &row : db.Query(query))
+      names.push_back(row[0]);
+   std::sort(names.begin(), names.end());
+   return names;
 }
