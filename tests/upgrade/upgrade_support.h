@@ -70,6 +70,12 @@ inline const UpgradeStopper kUpgradeStoppers[] = {
     "DELETE FROM event_cfg WHERE event_code=4009"},
    // The first table the step from 31 creates.
    {31, "CREATE TABLE object_tools (tool_id integer not null)", "DROP TABLE object_tools"},
+   // The first table the step from 41 creates.
+   {41, "CREATE TABLE conditions (id integer not null)", "DROP TABLE conditions"},
+   // The first template the step from 55 inserts: copied into event_cfg at 18.
+   {55, "INSERT INTO events (event_id,name,severity,flags,message,description) "
+        "VALUES (38,'SYS_CLUSTER_RESOURCE_MOVED',1,1,'x','#00')",
+    "DELETE FROM event_cfg WHERE event_code=38"},
 };
 
 inline const UpgradeStopper &StopperAt(int version)
