@@ -142,16 +142,18 @@ void StepRunner::AddObjectTools(ObjectToolColumns form, const ObjectTool *tools,
             break;
       }
       for (size_t c = 0; c < columnCount && ok_; c++)
-      {
-         const ObjectToolColumn &col = columns[c];
-         if (col.toolId == t.id)
-            Exec(FormatStatement("INSERT INTO object_tools_table_columns (tool_id,col_number,col_name,col_oid,"
-                                 "col_format,col_substr) VALUES (%d,%d,'%s','%s',%d,%d)",
-                                 col.toolId, col.number, col.name, col.oid, col.format, col.substr));
-      }
+         if (columns[c].toolId == t.id)
+            AddObjectToolColumn(columns[c]);
    }
    for (size_t i = 0; i < toolCount && ok_; i++)
       Exec(FormatStatement("INSERT INTO object_tools_acl (tool_id,user_id) VALUES (%d,-2147483648)", tools[i].id));
+}
+
+void StepRunner::AddObjectToolColumn(const ObjectToolColumn &col)
+{
+   Exec(FormatStatement("INSERT INTO object_tools_table_columns (tool_id,col_number,col_name,col_oid,"
+                        "col_format,col_substr) VALUES (%d,%d,'%s','%s',%d,%d)",
+                        col.toolId, col.number, col.name, col.oid, col.format, col.substr));
 }
 
 bool StepRunner::Ask(const char *question)

@@ -71,6 +71,10 @@ inline const UpgradeStopper kUpgradeStoppers[] = {
    {31, "CREATE TABLE object_tools (tool_id integer not null)", "DROP TABLE object_tools"},
    // The first table the step from 41 creates.
    {41, "CREATE TABLE conditions (id integer not null)", "DROP TABLE conditions"},
+   // The first template the step from 55 inserts: copied into event_cfg at 18.
+   {55, "INSERT INTO events (event_id,name,severity,flags,message,description) "
+        "VALUES (38,'SYS_CLUSTER_RESOURCE_MOVED',1,1,'x','#00')",
+    "DELETE FROM event_cfg WHERE event_code=38"},
 };
 
 inline const UpgradeStopper &StopperAt(int version)
@@ -191,4 +195,24 @@ inline std::string FileBytes(const std::string &path)
    std::stringstream bytes;
    bytes << in.rdbuf();
    return bytes.str();
+}
+
+// The names of the indexes on |table| other than its primary key, sorted.
+inline std::vector<std::string> IndexNames(TestDatabase &db, const std::string &table)
+{
+   std::string query;
+   if (db.engine() == "sqlite")
+      query = "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
+              "' AND name NOT LIKE 'sqlite_autoindex%'";
+   else if (db.engine() == "mysql")
+      query = "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=DATABASE() AND "
+              "table_name='" + table + "' AND index_name<>'PRIMARY'";
+   else
+      query = "SELECT indexname FROM pg_indexes WHERE schemaname=current_schema() AND tablename='" + table +
+              "' AND indexname NOT LIKE '%_pkey'";
+   std::vector<std::string> names;
+   for (const auto &row : db.Query(query))
+      names.push_back(row[0]);
+   std::sort(names.begin(), names.end());
+   return names;
 }
