@@ -112,8 +112,12 @@ const OidToType kSwitchOids[] = {
    {31, ".1.3.6.1.4.1.45.3.48.*", 4, 0},
 };
 
-const char kWidenCommunity[] = "ALTER TABLE nodes MODIFY community varchar(127)";
-const char kWidenCommunityMssql[] = "ALTER TABLE nodes ALTER COLUMN community varchar(127)";
+// MySQL and MSSQL re-declare the whole column: without "not null" the column
+// would silently become nullable. Oracle changes only what it is told (and
+// refuses "not null" on a column that already is).
+const char kWidenCommunityMysql[] = "ALTER TABLE nodes MODIFY community varchar(127) not null";
+const char kWidenCommunityOracle[] = "ALTER TABLE nodes MODIFY community varchar(127)";
+const char kWidenCommunityMssql[] = "ALTER TABLE nodes ALTER COLUMN community varchar(127) not null";
 const char kWidenCommunityPgsql[] = "ALTER TABLE nodes ALTER COLUMN community TYPE varchar(127)";
 
 // Servers too old for ALTER COLUMN ... TYPE get the column rebuilt under its
@@ -234,8 +238,10 @@ void Step64To65(StepRunner &step)
    switch (g_nSyntax)
    {
       case DB_SYNTAX_MYSQL:
+         step.Exec(kWidenCommunityMysql);
+         break;
       case DB_SYNTAX_ORACLE:
-         step.Exec(kWidenCommunity);
+         step.Exec(kWidenCommunityOracle);
          break;
       case DB_SYNTAX_MSSQL:
          step.Exec(kWidenCommunityMssql);

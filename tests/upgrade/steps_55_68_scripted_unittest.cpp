@@ -47,7 +47,7 @@ struct Dialect
 };
 
 const Dialect kOtherDialects[] = {
-   {"MSSQL", "text", "ALTER TABLE nodes ALTER COLUMN community varchar(127)"},
+   {"MSSQL", "text", "ALTER TABLE nodes ALTER COLUMN community varchar(127) not null"},
    {"ORACLE", "clob", "ALTER TABLE nodes MODIFY community varchar(127)"},
 };
 

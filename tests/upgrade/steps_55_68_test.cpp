@@ -62,13 +62,14 @@ protected:
    {
       return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
    }
-   // The declared type of nodes.community, as the engine reports it.
+   // The declared type of nodes.community and whether it may be null, as the engine reports them.
    std::string CommunityType()
    {
       if (db().engine() == "sqlite")
-         return db().Value("SELECT type FROM pragma_table_info('nodes') WHERE name='community'");
+         return db().Value("SELECT type || ' ' || \"notnull\" FROM pragma_table_info('nodes') WHERE name='community'");
       if (db().engine() == "mysql")
-         return db().Value("SELECT column_type FROM information_schema.columns WHERE table_schema=DATABASE() "
+         return db().Value("SELECT CONCAT(column_type,' ',is_nullable) FROM information_schema.columns "
+                           "WHERE table_schema=DATABASE() "
                            "AND table_name='nodes' AND column_name='community'");
       return db().Value("SELECT data_type || '(' || character_maximum_length || ') ' || is_nullable "
                         "FROM information_schema.columns WHERE table_schema=current_schema() "
@@ -243,8 +244,8 @@ TEST_F(Upgrade55Test, EveryConvertedRowFrom55)
 
    // 64 to 65: the community column is widened, except on SQLite.
    const std::string engine = db().engine();
-   EXPECT_EQ(engine == "sqlite" ? "varchar(32)" : engine == "mysql" ? "varchar(127)"
-                                                                   : "character varying(127) NO",
+   // It stays "not null" everywhere.
+   EXPECT_EQ(engine == "sqlite" ? "varchar(32) 1" : engine == "mysql" ? "varchar(127) NO" : "character varying(127) NO",
              CommunityType());
    EXPECT_EQ((Rows{{"public"}, {"public"}, {"public"}}), db().Query("SELECT community FROM nodes ORDER BY id"));
 }
@@ -316,7 +317,7 @@ TEST_F(Upgrade55Test, CommunityStepUnderTrace)
    if (engine == "pgsql")
       expected += ">>> " + kWiden + "\n";
    else if (engine == "mysql")
-      expected += ">>> ALTER TABLE nodes MODIFY community varchar(127)\n";
+      expected += ">>> ALTER TABLE nodes MODIFY community varchar(127) not null\n";
    else
       expected += kSqliteWarning;
    expected += ">>> UPDATE config SET var_value='65' WHERE var_name='DBFormatVersion'\n";

@@ -1,0 +1,185 @@
+// The whole upgrade: the format-14 baseline brought to 83 in one run ends with
+// the tables, columns, keys and indexes of a fresh `init`, apart from the
+// differences listed below with their reasons; and an upgrade stopped at any
+// version on the way and run again ends exactly where the uninterrupted one does.
+#include <set>
+#include <string>
+#include <vector>
+
+#include "db/settings.h"
+#include "tests/support/harness.h"
+#include "tests/upgrade/schema_shape.h"
+#include "tests/upgrade/upgrade_support.h"
+
+namespace {
+
+const std::string kSucceeded = "Database upgrade succeeded\n";
+const std::string kRollback = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+
+// The per-node collected-data tables (idata_<node id>) belong to the nodes of
+// the baseline; a fresh database has no nodes and so none of these tables.
+bool IsNodeDataTable(const std::string &table)
+{
+   return table.compare(0, 6, "idata_") == 0;
+}
+
+// A line that only one of the two databases has, and why that is right.
+struct Difference
+{
+   const char *engine;   // "" on every engine
+   bool upgradedOnly;    // true: only the upgraded database has it; false: only the fresh one
+   const char *line;
+   const char *reason;
+};
+
+const Difference kDifferences[] = {
+   {"sqlite", false, "key address_lists(list_type,community_id,addr_type,addr1,addr2)",
+    "SQLite cannot add a primary key to an existing table (step from 80)"},
+   {"sqlite", false, "key lpp_associations(lpp_id,node_id,log_file)",
+    "SQLite cannot add a primary key to an existing table (step from 80)"},
+   {"sqlite", true, "column nodes.community varchar(32) not null",
+    "SQLite cannot alter a column: the step from 64 warns and leaves the declared width"},
+   {"sqlite", false, "column nodes.community varchar(127) not null", "the same column, widened in the schema"},
+};
+
+bool EndsWith(const std::string &text, const std::string &tail)
+{
+   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Makes the version statement that stores |version| fail, so that a run
+// stops with the database at |version| - 1: the step that would have reached
+// |version| is rolled back.
+void StopBefore(TestDatabase &db, int version)
+{
+   const std::string v = std::to_string(version);
+   const std::string engine = db.engine();
+   if (engine == "sqlite")
+   {
+      ASSERT_TRUE(db.Exec("CREATE TRIGGER kv_stop BEFORE UPDATE ON config WHEN NEW.var_name='DBFormatVersion' AND "
+                          "NEW.var_value='" + v + "' BEGIN SELECT RAISE(ABORT,'stopped before " + v + "'); END"));
+   }
+   else if (engine == "pgsql")
+   {
+      ASSERT_TRUE(db.Exec("CREATE FUNCTION kv_stop() RETURNS trigger AS $$ BEGIN IF NEW.var_name='DBFormatVersion' "
+                          "AND NEW.var_value='" + v + "' THEN RAISE EXCEPTION 'stopped before " + v + "'; END IF; "
+                          "RETURN NEW; END $$ LANGUAGE plpgsql"));
+      ASSERT_TRUE(db.Exec("CREATE TRIGGER kv_stop BEFORE UPDATE ON config FOR EACH ROW EXECUTE FUNCTION kv_stop()"));
+   }
+   else
+   {
+      ASSERT_TRUE(db.Exec("CREATE TRIGGER kv_stop BEFORE UPDATE ON config FOR EACH ROW BEGIN IF "
+                          "NEW.var_name='DBFormatVersion' AND NEW.var_value='" + v + "' THEN SIGNAL SQLSTATE '45000' "
+                          "SET MESSAGE_TEXT='stopped before " + v + "'; END IF; END"));
+   }
+}
+
+void ClearStop(TestDatabase &db)
+{
+   if (db.engine() == "pgsql")
+   {
+      ASSERT_TRUE(db.Exec("DROP TRIGGER kv_stop ON config"));
+      ASSERT_TRUE(db.Exec("DROP FUNCTION kv_stop()"));
+   }
+   else
+   {
+      ASSERT_TRUE(db.Exec("DROP TRIGGER kv_stop"));
+   }
+}
+
+class WholeRangeTest : public EngineTest
+{
+protected:
+   void SetUpDatabase() override { LoadFormat14(db()); }
+
+   std::string Version(TestDatabase &d)
+   {
+      return d.Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'");
+   }
+};
+
+// Answered N (no index creation on the collected-data tables at 20) and
+// answered Y by -f: both end as a fresh database does.
+TEST_F(WholeRangeTest, BaselineReaches83AsAFreshDatabase)
+{
+   TestDatabase fresh;
+   fresh.InitSchema();
+   const std::vector<std::string> freshShape = SchemaShape(fresh, IsNodeDataTable);
+
+   std::vector<std::string> upgradedOnly, freshOnly;
+   for (const Difference &d : kDifferences)
+      if (d.engine[0] == 0 || db().engine() == d.engine)
+         (d.upgradedOnly ? upgradedOnly : freshOnly).push_back(d.line);
+   std::sort(upgradedOnly.begin(), upgradedOnly.end());
+   std::sort(freshOnly.begin(), freshOnly.end());
+
+   for (bool autoConfirm : {false, true})
+   {
+      SCOPED_TRACE(autoConfirm ? "-f" : "answered N");
+      TestDatabase upgraded;
+      LoadFormat14(upgraded);
+      ToolRun run = upgraded.Run(autoConfirm ? std::vector<std::string>{"-f", "upgrade"}
+                                             : std::vector<std::string>{"upgrade"});
+      ASSERT_TRUE(EndsWith(run.out, kSucceeded)) << run.out;
+      EXPECT_EQ(0, run.exitCode);
+      EXPECT_EQ("83", Version(upgraded));
+      EXPECT_EQ(std::string::npos, run.out.find("SQL query failed")) << run.out;
+      EXPECT_NE(std::string::npos, run.out.find(UpgradeLines(82, 83))) << run.out;
+
+      const std::vector<std::string> shape = SchemaShape(upgraded, IsNodeDataTable);
+      EXPECT_EQ(upgradedOnly, Missing(shape, freshShape)) << "only in the upgraded database";
+      EXPECT_EQ(freshOnly, Missing(freshShape, shape)) << "only in the fresh database";
+
+      // The other commands take the upgraded database as they take a fresh one.
+      run = upgraded.Run({"check"});
+      EXPECT_EQ(0, run.exitCode) << run.out;
+      EXPECT_EQ(std::string::npos, run.out.find("ERROR")) << run.out;
+      EXPECT_EQ(std::string::npos, run.out.find("FIXED")) << run.out;
+      EXPECT_EQ(std::string::npos, run.out.find("failed")) << run.out;
+      run = upgraded.Run({"reindex"});
+      EXPECT_EQ(0, run.exitCode) << run.out;
+      EXPECT_EQ(std::string::npos, run.out.find("failed")) << run.out;
+      EXPECT_TRUE(EndsWith(run.out, "Database reindexing complete.\n")) << run.out;
+   }
+}
+
+// The baseline brought by the tool to each version from 14 to 82 and upgraded
+// again from there ends with the same schema and the same rows as an
+// upgrade in one run.
+TEST_F(WholeRangeTest, EveryVersionFrom14Reaches83)
+{
+   ToolRun run = db().Run({"-f", "upgrade"});
+   ASSERT_TRUE(EndsWith(run.out, kSucceeded)) << run.out;
+   // Fresh identifiers are drawn at 41; they cannot agree between two databases.
+   const std::set<std::string> drawn = {"users.guid", "user_groups.guid"};
+   const std::vector<std::string> shape = SchemaShape(db());
+   const std::vector<std::string> rows = TableContents(db(), shape, drawn);
+
+   for (int version = 14; version < TargetFormatVersion; version++)
+   {
+      SCOPED_TRACE("stopped at " + std::to_string(version));
+      TestDatabase resumed;
+      LoadFormat14(resumed);
+      if (version > 14)
+      {
+         StopBefore(resumed, version + 1);
+         run = resumed.Run({"-f", "upgrade"});
+         EXPECT_TRUE(EndsWith(run.out, kRollback)) << run.out;
+         ClearStop(resumed);
+         ASSERT_EQ(std::to_string(version), Version(resumed)) << run.out;
+      }
+      run = resumed.Run({"-f", "upgrade"});
+      EXPECT_NE(std::string::npos, run.out.find("Upgrading database...\n" + UpgradeLines(version, version + 1)))
+         << run.out;
+      ASSERT_TRUE(EndsWith(run.out, kSucceeded)) << run.out;
+      EXPECT_EQ(0, run.exitCode);
+      const std::vector<std::string> resumedShape = SchemaShape(resumed);
+      EXPECT_EQ(Missing(shape, resumedShape), std::vector<std::string>()) << "missing after resuming";
+      EXPECT_EQ(Missing(resumedShape, shape), std::vector<std::string>()) << "extra after resuming";
+      const std::vector<std::string> resumedRows = TableContents(resumed, resumedShape, drawn);
+      EXPECT_EQ(Missing(rows, resumedRows), std::vector<std::string>()) << "rows missing after resuming";
+      EXPECT_EQ(Missing(resumedRows, rows), std::vector<std::string>()) << "rows extra after resuming";
+   }
+}
+
+}  // namespace
