@@ -20,6 +20,19 @@ void Step18To19(StepRunner &step);
 void Step19To20(StepRunner &step);
 void Step20To21(StepRunner &step);
 
+// From 21 to 31 (steps_21_30.cpp).
+extern const UpgradeStepRange kSteps21To30;
+void Step21To22(StepRunner &step);
+void Step22To23(StepRunner &step);
+void Step23To24(StepRunner &step);
+void Step24To25(StepRunner &step);
+void Step25To26(StepRunner &step);
+void Step26To27(StepRunner &step);
+void Step27To28(StepRunner &step);
+void Step28To29(StepRunner &step);
+void Step29To30(StepRunner &step);
+void Step30To31(StepRunner &step);
+
 // From 55 to 69 (steps_55_68.cpp).
 extern const UpgradeStepRange kSteps55To68;
 void Step55To56(StepRunner &step);
