@@ -33,6 +33,19 @@ void Step28To29(StepRunner &step);
 void Step29To30(StepRunner &step);
 void Step30To31(StepRunner &step);
 
+// From 31 to 41 (steps_31_40.cpp).
+extern const UpgradeStepRange kSteps31To40;
+void Step31To32(StepRunner &step);
+void Step32To33(StepRunner &step);
+void Step33To34(StepRunner &step);
+void Step34To35(StepRunner &step);
+void Step35To36(StepRunner &step);
+void Step36To37(StepRunner &step);
+void Step37To38(StepRunner &step);
+void Step38To39(StepRunner &step);
+void Step39To40(StepRunner &step);
+void Step40To41(StepRunner &step);
+
 // From 55 to 69 (steps_55_68.cpp).
 extern const UpgradeStepRange kSteps55To68;
 void Step55To56(StepRunner &step);

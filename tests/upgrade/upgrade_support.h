@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
@@ -46,4 +47,32 @@ inline std::string UpgradeLines(int from, int to)
    for (int v = from; v < to; v++)
       lines += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
    return lines;
+}
+
+// Makes the database refuse to store a format version above |version|, so
+// that an upgrade run ends there whatever steps come after it: the step that
+// would go past it fails on its version statement and is rolled back. (On
+// MySQL the DDL of that step stays: MySQL commits before each DDL statement.)
+inline void StopUpgradeAt(TestDatabase &db, int version)
+{
+   const std::string dialect = CurrentEngine().dialect;
+   const std::string limit = std::to_string(version);
+   std::vector<std::string> statements;
+   if (dialect == "sqlite")
+      statements = {"CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config WHEN NEW.var_name='DBFormatVersion' AND "
+                    "CAST(NEW.var_value AS integer)>" + limit + " BEGIN SELECT RAISE(ABORT,'upgrade stopped here'); END"};
+   else if (dialect == "pgsql")
+      statements = {"CREATE FUNCTION stop_upgrade() RETURNS trigger AS $$ BEGIN IF NEW.var_name='DBFormatVersion' AND "
+                    "CAST(NEW.var_value AS integer)>" + limit + " THEN RAISE EXCEPTION 'upgrade stopped here'; END IF; "
+                    "RETURN NEW; END $$ LANGUAGE plpgsql",
+                    "CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config FOR EACH ROW EXECUTE FUNCTION stop_upgrade()"};
+   else
+      statements = {"CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config FOR EACH ROW BEGIN IF "
+                    "NEW.var_name='DBFormatVersion' AND CAST(NEW.var_value AS SIGNED)>" + limit + " THEN "
+                    "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='upgrade stopped here'; END IF; END"};
+   for (const std::string &statement : statements)
+   {
+      std::string error;
+      ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
+   }
 }
