@@ -144,14 +144,16 @@ void StepRunner::InsertObjectTools(ObjectToolColumns form, const ObjectTool *too
             break;
       }
       for (size_t c = 0; c < columnCount && ok_; c++)
-      {
-         const ObjectToolColumn &col = columns[c];
-         if (col.toolId == t.id)
-            Exec(FormatStatement("INSERT INTO object_tools_table_columns (tool_id,col_number,col_name,col_oid,"
-                                 "col_format,col_substr) VALUES (%d,%d,'%s','%s',%d,%d)",
-                                 col.toolId, col.number, col.name, col.oid, col.format, col.substr));
-      }
+         if (columns[c].toolId == t.id)
+            AddObjectToolColumn(columns[c]);
    }
+}
+
+void StepRunner::AddObjectToolColumn(const ObjectToolColumn &col)
+{
+   Exec(FormatStatement("INSERT INTO object_tools_table_columns (tool_id,col_number,col_name,col_oid,"
+                        "col_format,col_substr) VALUES (%d,%d,'%s','%s',%d,%d)",
+                        col.toolId, col.number, col.name, col.oid, col.format, col.substr));
 }
 
 bool StepRunner::Ask(const char *question)

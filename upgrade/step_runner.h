@@ -165,6 +165,8 @@ public:
    // (user -2147483648).
    void AddObjectTools(ObjectToolColumns form, const ObjectTool *tools, size_t toolCount,
                        const ObjectToolColumn *columns, size_t columnCount);
+   // Inserts one table column of an existing tool.
+   void AddObjectToolColumn(const ObjectToolColumn &column);
    template <size_t N>
    void AddObjectTools(ObjectToolColumns form, const ObjectTool (&tools)[N])
    {

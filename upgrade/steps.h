@@ -46,6 +46,23 @@ void Step38To39(StepRunner &step);
 void Step39To40(StepRunner &step);
 void Step40To41(StepRunner &step);
 
+// From 41 to 55 (steps_41_54.cpp).
+extern const UpgradeStepRange kSteps41To54;
+void Step41To42(StepRunner &step);
+void Step42To43(StepRunner &step);
+void Step43To44(StepRunner &step);
+void Step44To45(StepRunner &step);
+void Step45To46(StepRunner &step);
+void Step46To47(StepRunner &step);
+void Step47To48(StepRunner &step);
+void Step48To49(StepRunner &step);
+void Step49To50(StepRunner &step);
+void Step50To51(StepRunner &step);
+void Step51To52(StepRunner &step);
+void Step52To53(StepRunner &step);
+void Step53To54(StepRunner &step);
+void Step54To55(StepRunner &step);
+
 // From 55 to 69 (steps_55_68.cpp).
 extern const UpgradeStepRange kSteps55To68;
 void Step55To56(StepRunner &step);
