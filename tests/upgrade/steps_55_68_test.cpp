@@ -40,11 +40,13 @@ protected:
    void SetUpDatabase() override
    {
       LoadFormat14(db());
-      ASSERT_TRUE(db().Exec("INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) "
+      // Until 18 the templates live in "events"; 18 copies them into event_cfg.
+      ASSERT_TRUE(db().Exec("INSERT INTO events (event_id,name,severity,flags,message,description) "
                             "VALUES (38,'X',0,1,'x','#00')"));
       ToolRun run = db().Run({"-f", "upgrade"});
-      const std::string head = kStart + UpgradeLines(14, 56) + "SQL query failed (";
-      ASSERT_EQ(head, run.out.substr(0, head.size())) << run.out;
+      ASSERT_NE(std::string::npos, run.out.find(UpgradeLines(54, 56) + "SQL query failed (")) << run.out;
+      ASSERT_GE(run.out.size(), kRollback.size());
+      ASSERT_EQ(kRollback, run.out.substr(run.out.size() - kRollback.size())) << run.out;
       ASSERT_EQ("55", Config("DBFormatVersion")) << run.out;
       ASSERT_TRUE(db().Exec("DELETE FROM event_cfg WHERE event_code=38"));
    }
@@ -253,10 +255,20 @@ TEST_F(Upgrade55Test, EveryConvertedRowFrom55)
 // The step from 64 on PostgreSQL when the direct ALTER fails: nothing is
 // reported of it, the column is rebuilt under its name, and only a failure
 // of that rebuild fails the step.
-TEST_F(Upgrade55Test, CommunityFallbackOnPostgresql)
+// The same database, on PostgreSQL only.
+class Upgrade55PostgresqlTest : public Upgrade55Test
 {
-   if (db().engine() != "pgsql")
-      GTEST_SKIP() << "PostgreSQL only";
+protected:
+   void SetUpDatabase() override
+   {
+      if (db().engine() != "pgsql")
+         GTEST_SKIP() << "PostgreSQL only";
+      Upgrade55Test::SetUpDatabase();
+   }
+};
+
+TEST_F(Upgrade55PostgresqlTest, CommunityFallback)
+{
    // Reject the direct form, as a server without ALTER COLUMN ... TYPE would.
    ASSERT_TRUE(db().Exec("CREATE FUNCTION kv_no_alter_type() RETURNS event_trigger AS $$ BEGIN "
                          "IF current_query() LIKE '%community TYPE%' THEN RAISE EXCEPTION 'syntax error at TYPE'; "
@@ -281,10 +293,8 @@ TEST_F(Upgrade55Test, CommunityFallbackOnPostgresql)
              db().Query("SELECT id,community FROM nodes ORDER BY id"));
 }
 
-TEST_F(Upgrade55Test, CommunityFallbackFailureFailsTheStep)
+TEST_F(Upgrade55PostgresqlTest, CommunityFallbackFailureFailsTheStep)
 {
-   if (db().engine() != "pgsql")
-      GTEST_SKIP() << "PostgreSQL only";
    // A view on the column stops both the direct ALTER and the fallback's DROP COLUMN.
    ASSERT_TRUE(db().Exec("CREATE VIEW kv_communities AS SELECT id,community FROM nodes"));
    ToolRun run = db().Run({"upgrade"});
