@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/engines.h"
 #include "tests/support/harness.h"
 
 // Lines of the form
@@ -25,7 +26,7 @@ std::vector<std::string> SchemaShape(TestDatabase &db, Skip skipTable)
    };
    std::vector<std::string> lines;
    std::vector<std::string> tables;
-   const std::string engine = db.engine();
+   const std::string engine = CurrentEngine().dialect;
    if (engine == "sqlite")
    {
       for (const auto &row : db.Query("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'"))

@@ -222,4 +222,18 @@ TEST_F(UnknownDialectTest, Step64To65FailsWithTheInternalError)
    }
 }
 
+// Every range is in: one step for each version from 14 to 82, in order, so
+// that a database at any of them reaches the target in one run.
+TEST(UpgradeStepTableTest, HoldsOneStepForEveryVersionFrom14To82)
+{
+   const std::vector<UpgradeStep> &table = UpgradeStepTable();
+   ASSERT_EQ(69u, table.size());
+   for (size_t i = 0; i < table.size(); i++)
+   {
+      EXPECT_EQ(14 + (int)i, table[i].fromVersion) << "row " << i;
+      EXPECT_NE(nullptr, table[i].procedure) << "row " << i;
+   }
+   EXPECT_EQ(TargetFormatVersion - 1, table.back().fromVersion);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/engines.h"
 #include "tests/support/harness.h"
 #include "tests/upgrade/upgrade_support.h"
 
@@ -25,9 +26,9 @@ const std::string kFallback =
 
 // What a run from 55 prints: on SQLite the step from 64 warns instead of
 // widening the column.
-std::string From55To83(const std::string &engine)
+std::string From55To83(const std::string &dialect)
 {
-   return kStart + UpgradeLines(55, 65) + (engine == "sqlite" ? kSqliteWarning : "") + UpgradeLines(65, 83) +
+   return kStart + UpgradeLines(55, 65) + (dialect == "sqlite" ? kSqliteWarning : "") + UpgradeLines(65, 83) +
           kSucceeded;
 }
 
@@ -55,6 +56,8 @@ protected:
    {
       return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
    }
+   // The SQL the engine speaks (the odbc engine reaches PostgreSQL).
+   static std::string Dialect() { return CurrentEngine().dialect; }
    std::string ConfigFlags(const std::string &name)
    {
       Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
@@ -67,9 +70,9 @@ protected:
    // The declared type of nodes.community and whether it may be null, as the engine reports them.
    std::string CommunityType()
    {
-      if (db().engine() == "sqlite")
+      if (Dialect() == "sqlite")
          return db().Value("SELECT type || ' ' || \"notnull\" FROM pragma_table_info('nodes') WHERE name='community'");
-      if (db().engine() == "mysql")
+      if (Dialect() == "mysql")
          return db().Value("SELECT CONCAT(column_type,' ',is_nullable) FROM information_schema.columns "
                            "WHERE table_schema=DATABASE() "
                            "AND table_name='nodes' AND column_name='community'");
@@ -94,7 +97,7 @@ TEST_F(Upgrade55Test, EveryConvertedRowFrom55)
    db().SetConfig("SNMPRequestTimeout", "1500");
 
    ToolRun run = db().Run({"upgrade"});
-   ASSERT_EQ(From55To83(db().engine()), run.out) << run.err;
+   ASSERT_EQ(From55To83(Dialect()), run.out) << run.err;
    EXPECT_EQ(0, run.exitCode);
 
    // 55 to 56, 61 to 62, 62 to 63: event templates.
@@ -245,7 +248,7 @@ TEST_F(Upgrade55Test, EveryConvertedRowFrom55)
                         "ORDER BY pair_id"));
 
    // 64 to 65: the community column is widened, except on SQLite.
-   const std::string engine = db().engine();
+   const std::string engine = Dialect();
    // It stays "not null" everywhere.
    EXPECT_EQ(engine == "sqlite" ? "varchar(32) 1" : engine == "mysql" ? "varchar(127) NO" : "character varying(127) NO",
              CommunityType());
@@ -261,7 +264,7 @@ class Upgrade55PostgresqlTest : public Upgrade55Test
 protected:
    void SetUpDatabase() override
    {
-      if (db().engine() != "pgsql")
+      if (Dialect() != "pgsql")
          GTEST_SKIP() << "PostgreSQL only";
       Upgrade55Test::SetUpDatabase();
    }
@@ -322,7 +325,7 @@ TEST_F(Upgrade55Test, CommunityStepUnderTrace)
 {
    ToolRun run = db().Run({"-t", "upgrade"});
    EXPECT_EQ(0, run.exitCode) << run.out;
-   const std::string engine = db().engine();
+   const std::string engine = Dialect();
    std::string expected = "Upgrading from version 64 to 65\n";
    if (engine == "pgsql")
       expected += ">>> " + kWiden + "\n";

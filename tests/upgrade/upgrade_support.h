@@ -76,3 +76,17 @@ inline void StopUpgradeAt(TestDatabase &db, int version)
       ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
    }
 }
+
+// Takes back StopUpgradeAt: the next run goes on to the end.
+inline void LetUpgradeGoOn(TestDatabase &db)
+{
+   const std::string dialect = CurrentEngine().dialect;
+   std::vector<std::string> statements = {"DROP TRIGGER stop_upgrade"};
+   if (dialect == "pgsql")
+      statements = {"DROP TRIGGER stop_upgrade ON config", "DROP FUNCTION stop_upgrade()"};
+   for (const std::string &statement : statements)
+   {
+      std::string error;
+      ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
+   }
+}

@@ -26,7 +26,7 @@ bool IsNodeDataTable(const std::string &table)
 // A line that only one of the two databases has, and why that is right.
 struct Difference
 {
-   const char *engine;   // "" on every engine
+   const char *engine;   // the dialect; "" on every one
    bool upgradedOnly;    // true: only the upgraded database has it; false: only the fresh one
    const char *line;
    const char *reason;
@@ -61,46 +61,6 @@ bool EndsWith(const std::string &text, const std::string &tail)
    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Makes the version statement that stores |version| fail, so that a run
-// stops with the database at |version| - 1: the step that would have reached
-// |version| is rolled back.
-void StopBefore(TestDatabase &db, int version)
-{
-   const std::string v = std::to_string(version);
-   const std::string engine = db.engine();
-   if (engine == "sqlite")
-   {
-      ASSERT_TRUE(db.Exec("CREATE TRIGGER kv_stop BEFORE UPDATE ON config WHEN NEW.var_name='DBFormatVersion' AND "
-                          "NEW.var_value='" + v + "' BEGIN SELECT RAISE(ABORT,'stopped before " + v + "'); END"));
-   }
-   else if (engine == "pgsql")
-   {
-      ASSERT_TRUE(db.Exec("CREATE FUNCTION kv_stop() RETURNS trigger AS $$ BEGIN IF NEW.var_name='DBFormatVersion' "
-                          "AND NEW.var_value='" + v + "' THEN RAISE EXCEPTION 'stopped before " + v + "'; END IF; "
-                          "RETURN NEW; END $$ LANGUAGE plpgsql"));
-      ASSERT_TRUE(db.Exec("CREATE TRIGGER kv_stop BEFORE UPDATE ON config FOR EACH ROW EXECUTE FUNCTION kv_stop()"));
-   }
-   else
-   {
-      ASSERT_TRUE(db.Exec("CREATE TRIGGER kv_stop BEFORE UPDATE ON config FOR EACH ROW BEGIN IF "
-                          "NEW.var_name='DBFormatVersion' AND NEW.var_value='" + v + "' THEN SIGNAL SQLSTATE '45000' "
-                          "SET MESSAGE_TEXT='stopped before " + v + "'; END IF; END"));
-   }
-}
-
-void ClearStop(TestDatabase &db)
-{
-   if (db.engine() == "pgsql")
-   {
-      ASSERT_TRUE(db.Exec("DROP TRIGGER kv_stop ON config"));
-      ASSERT_TRUE(db.Exec("DROP FUNCTION kv_stop()"));
-   }
-   else
-   {
-      ASSERT_TRUE(db.Exec("DROP TRIGGER kv_stop"));
-   }
-}
-
 class WholeRangeTest : public EngineTest
 {
 protected:
@@ -122,7 +82,7 @@ TEST_F(WholeRangeTest, BaselineReaches83AsAFreshDatabase)
 
    std::vector<std::string> upgradedOnly, freshOnly;
    for (const Difference &d : kDifferences)
-      if (d.engine[0] == 0 || db().engine() == d.engine)
+      if (d.engine[0] == 0 || CurrentEngine().dialect == std::string(d.engine))
          (d.upgradedOnly ? upgradedOnly : freshOnly).push_back(d.line);
    std::sort(upgradedOnly.begin(), upgradedOnly.end());
    std::sort(freshOnly.begin(), freshOnly.end());
@@ -178,10 +138,10 @@ TEST_F(WholeRangeTest, EveryVersionFrom14Reaches83)
       LoadFormat14(resumed);
       if (version > 14)
       {
-         StopBefore(resumed, version + 1);
+         StopUpgradeAt(resumed, version);
          run = resumed.Run({"-f", "upgrade"});
          EXPECT_TRUE(EndsWith(run.out, kRollback)) << run.out;
-         ClearStop(resumed);
+         LetUpgradeGoOn(resumed);
          ASSERT_EQ(std::to_string(version), Version(resumed)) << run.out;
       }
       run = resumed.Run({"-f", "upgrade"});
