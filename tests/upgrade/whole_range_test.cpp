@@ -117,9 +117,32 @@ TEST_F(WholeRangeTest, BaselineReaches83AsAFreshDatabase)
    }
 }
 
+// Whether the step traced in |out| (a run under -t stopped in the step from
+// |version|) ran a statement that MySQL commits by itself.
+bool StepRanDdl(const std::string &out, int version)
+{
+   size_t at = out.find(UpgradeLines(version, version + 1));
+   size_t end = out.find("SQL query failed (", at);
+   if (at == std::string::npos || end == std::string::npos)
+      return false;
+   for (const char *ddl : {"\n>>> CREATE ", "\n>>> ALTER ", "\n>>> DROP ", "\n>>> RENAME "})
+   {
+      size_t found = out.find(ddl, at);
+      if (found != std::string::npos && found < end)
+         return true;
+   }
+   return false;
+}
+
 // The baseline brought by the tool to each version from 14 to 82 and upgraded
 // again from there ends with the same schema and the same rows as an
 // upgrade in one run.
+//
+// The run is stopped at a version by failing the version statement of the
+// step after it. On MySQL, which commits before every DDL statement, a step
+// stopped after its DDL has run cannot be rolled back whole and so cannot be
+// run again (the behaviour notes say so): there only the versions whose next
+// step changes rows alone are resumed, and the others are listed.
 TEST_F(WholeRangeTest, EveryVersionFrom14Reaches83)
 {
    ToolRun run = db().Run({"-f", "upgrade"});
@@ -130,7 +153,10 @@ TEST_F(WholeRangeTest, EveryVersionFrom14Reaches83)
    const std::set<std::string> drawn = {"users.guid", "user_groups.guid", "object_properties.last_modified"};
    const std::vector<std::string> shape = SchemaShape(db());
    const std::vector<std::string> rows = TableContents(db(), shape, drawn);
+   const bool ddlCommits = CurrentEngine().dialect == std::string("mysql");
 
+   std::string notResumed;
+   int resumedCount = 0;
    for (int version = 14; version < TargetFormatVersion; version++)
    {
       SCOPED_TRACE("stopped at " + std::to_string(version));
@@ -139,16 +165,22 @@ TEST_F(WholeRangeTest, EveryVersionFrom14Reaches83)
       if (version > 14)
       {
          StopUpgradeAt(resumed, version);
-         run = resumed.Run({"-f", "upgrade"});
+         run = resumed.Run({"-t", "-f", "upgrade"});
          EXPECT_TRUE(EndsWith(run.out, kRollback)) << run.out;
          LetUpgradeGoOn(resumed);
          ASSERT_EQ(std::to_string(version), Version(resumed)) << run.out;
+         if (ddlCommits && StepRanDdl(run.out, version))
+         {
+            notResumed += " " + std::to_string(version);
+            continue;
+         }
       }
       run = resumed.Run({"-f", "upgrade"});
       EXPECT_NE(std::string::npos, run.out.find("Upgrading database...\n" + UpgradeLines(version, version + 1)))
          << run.out;
       ASSERT_TRUE(EndsWith(run.out, kSucceeded)) << run.out;
       EXPECT_EQ(0, run.exitCode);
+      resumedCount++;
       const std::vector<std::string> resumedShape = SchemaShape(resumed);
       EXPECT_EQ(Missing(shape, resumedShape), std::vector<std::string>()) << "missing after resuming";
       EXPECT_EQ(Missing(resumedShape, shape), std::vector<std::string>()) << "extra after resuming";
@@ -156,6 +188,14 @@ TEST_F(WholeRangeTest, EveryVersionFrom14Reaches83)
       EXPECT_EQ(Missing(rows, resumedRows), std::vector<std::string>()) << "rows missing after resuming";
       EXPECT_EQ(Missing(resumedRows, rows), std::vector<std::string>()) << "rows extra after resuming";
    }
+   if (!ddlCommits)
+   {
+      EXPECT_EQ(TargetFormatVersion - 14, resumedCount);
+   }
+   // Version 14 needs no stop, and some steps change rows only: MySQL resumes those.
+   EXPECT_GT(resumedCount, 1);
+   if (!notResumed.empty())
+      RecordProperty("not_resumed_after_ddl", notResumed);
 }
 
 }  // namespace
