@@ -35,21 +35,19 @@ std::string From55To83(const std::string &dialect)
 class Upgrade55Test : public EngineTest
 {
 protected:
-   // The baseline, upgraded by the tool to 55: an event 38 already there
-   // makes the step from 55 fail at its first statement, before it changed
-   // anything on any engine; the event then goes again.
+   // The baseline, upgraded by the tool to 55: its stopper makes the step
+   // from 55 fail at its first statement, before it changed anything on any
+   // engine.
    void SetUpDatabase() override
    {
       LoadFormat14(db());
-      // Until 18 the templates live in "events"; 18 copies them into event_cfg.
-      ASSERT_TRUE(db().Exec("INSERT INTO events (event_id,name,severity,flags,message,description) "
-                            "VALUES (38,'X',0,1,'x','#00')"));
+      AddUpgradeStopper(db(), 55);
       ToolRun run = db().Run({"-f", "upgrade"});
       ASSERT_NE(std::string::npos, run.out.find(UpgradeLines(54, 56) + "SQL query failed (")) << run.out;
       ASSERT_GE(run.out.size(), kRollback.size());
       ASSERT_EQ(kRollback, run.out.substr(run.out.size() - kRollback.size())) << run.out;
       ASSERT_EQ("55", Config("DBFormatVersion")) << run.out;
-      ASSERT_TRUE(db().Exec("DELETE FROM event_cfg WHERE event_code=38"));
+      RemoveUpgradeStopper(db(), 55);
    }
 
    std::string Config(const std::string &name)

@@ -2,8 +2,10 @@
 // every upgrade run prints.
 #pragma once
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,99 @@ inline std::string UpgradeLines(int from, int to)
    for (int v = from; v < to; v++)
       lines += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
    return lines;
+}
+
+// Stopping an upgrade at a version. Each range's tests look at the database
+// as their range leaves it, whatever ranges follow: a stopper makes the step
+// from that version fail at its first statement, so that a run without -X
+// ends there (rolled back, or for want of a procedure while the step is not
+// written yet). Under -X nothing stops a run: it goes on past the stopper.
+struct UpgradeStopper
+{
+   int version;
+   const char *add;      // run on the format-14 baseline
+   const char *remove;   // run once the database is at |version|, to go on
+};
+
+inline const UpgradeStopper kUpgradeStoppers[] = {
+   // The first template the step from 21 inserts: copied into event_cfg at 18.
+   {21, "INSERT INTO events (event_id,name,severity,flags,message,description) "
+        "VALUES (4009,'DC_HDD_TEMP_WARNING',1,1,'x','#00')",
+    "DELETE FROM event_cfg WHERE event_code=4009"},
+   // The first table the step from 31 creates.
+   {31, "CREATE TABLE object_tools (tool_id integer not null)", "DROP TABLE object_tools"},
+   // The first table the step from 41 creates.
+   {41, "CREATE TABLE conditions (id integer not null)", "DROP TABLE conditions"},
+   // The first template the step from 55 inserts: copied into event_cfg at 18.
+   {55, "INSERT INTO events (event_id,name,severity,flags,message,description) "
+        "VALUES (38,'SYS_CLUSTER_RESOURCE_MOVED',1,1,'x','#00')",
+    "DELETE FROM event_cfg WHERE event_code=38"},
+};
+
+inline const UpgradeStopper &StopperAt(int version)
+{
+   for (const UpgradeStopper &s : kUpgradeStoppers)
+      if (s.version == version)
+         return s;
+   throw std::logic_error("no upgrade stopper at " + std::to_string(version));
+}
+
+// Makes a run without -X from the format-14 baseline stop at |version|.
+inline void AddUpgradeStopper(TestDatabase &db, int version)
+{
+   std::string error;
+   ASSERT_TRUE(db.Exec(StopperAt(version).add, &error)) << error;
+}
+
+inline void RemoveUpgradeStopper(TestDatabase &db, int version)
+{
+   std::string error;
+   ASSERT_TRUE(db.Exec(StopperAt(version).remove, &error)) << error;
+}
+
+// What a run stopped at |version| prints, the same whether the step from
+// there failed on its stopper or is not written yet: the stopped step is
+// shown as "Unable to find upgrade procedure for version <version>". A run
+// that went on past |version| comes back unchanged.
+inline std::string StoppedAt(const std::string &out, int version)
+{
+   const std::string step = UpgradeLines(version, version + 1);
+   const std::string rolledBack = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+   size_t at = out.find(step);
+   if (at == std::string::npos || out.size() < at + rolledBack.size() ||
+       out.compare(out.size() - rolledBack.size(), rolledBack.size(), rolledBack) != 0)
+      return out;
+   return out.substr(0, at) + "Unable to find upgrade procedure for version " + std::to_string(version) +
+          "\nDatabase upgrade failed\n";
+}
+
+// What a run printed before it reached the step from |version| (all of it
+// when it never did): for runs under -X, which nothing stops.
+inline std::string OutputBefore(const std::string &out, int version)
+{
+   size_t at = std::min(out.find(UpgradeLines(version, version + 1)),
+                        out.find("Unable to find upgrade procedure for version " + std::to_string(version) + "\n"));
+   return at == std::string::npos ? out : out.substr(0, at);
+}
+
+// The names of the indexes on |table| other than its primary key, sorted.
+inline std::vector<std::string> IndexNames(TestDatabase &db, const std::string &table)
+{
+   std::string query;
+   if (db.engine() == "sqlite")
+      query = "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
+              "' AND name NOT LIKE 'sqlite_autoindex%'";
+   else if (db.engine() == "mysql")
+      query = "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=DATABASE() AND "
+              "table_name='" + table + "' AND index_name<>'PRIMARY'";
+   else
+      query = "SELECT indexname FROM pg_indexes WHERE schemaname=current_schema() AND tablename='" + table +
+              "' AND indexname NOT LIKE '%_pkey'";
+   std::vector<std::string> names;
+   for (const auto &row : db.Query(query))
+      names.push_back(row[0]);
+   std::sort(names.begin(), names.end());
+   return names;
 }
 
 // Makes the database refuse to store a format version above |version|, so
