@@ -17,18 +17,8 @@ const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
 const std::string kGenerating = "Generating GUIDs...\n";
 const std::string kRollback = "Rolling back last stage due to upgrade errors...\n";
 
-// The output of a run up to where it leaves format 41; what follows depends
-// on the steps after it.
-std::string UpTo41(const std::string &out)
-{
-   for (const char *marker : {"Upgrading from version 41 to 42\n", "Unable to find upgrade procedure for version 41\n"})
-   {
-      size_t at = out.find(marker);
-      if (at != std::string::npos)
-         return out.substr(0, at);
-   }
-   return out;
-}
+// How every run without -X ends: stopped at 41 (see AddUpgradeStopper).
+const std::string kStopsAt41 = "Unable to find upgrade procedure for version 41\nDatabase upgrade failed\n";
 
 bool IsGuid(const std::string &text)
 {
@@ -65,16 +55,18 @@ protected:
 class Upgrade14To41Test : public Steps31To40Test
 {
 protected:
-   void SetUpDatabase() override { LoadFormat14(db()); }
+   void SetUpDatabase() override
+   {
+      LoadFormat14(db());
+      AddUpgradeStopper(db(), 31);
+      AddUpgradeStopper(db(), 41);
+   }
 
-   // A table in the way of the first statement of the step from 31 ends the
-   // run there; it goes again once the run is over.
    void UpgradeTo31()
    {
-      ASSERT_TRUE(db().Exec("CREATE TABLE object_tools (tool_id integer not null)"));
       ToolRun run = db().Run({"upgrade"}, "n");
       ASSERT_EQ("31", Config("DBFormatVersion")) << run.out;
-      ASSERT_TRUE(db().Exec("DROP TABLE object_tools"));
+      RemoveUpgradeStopper(db(), 31);
    }
 };
 
@@ -82,9 +74,8 @@ TEST_F(Upgrade14To41Test, From31To41)
 {
    ASSERT_NO_FATAL_FAILURE(UpgradeTo31());
    ASSERT_EQ("0", Config("StatusCalculationAlgorithm"));   // as the step from 29 left it
-   StopUpgradeAt(db(), 41);
    ToolRun run = db().Run({"upgrade"});
-   EXPECT_EQ(kStart + UpgradeLines(31, 41) + kGenerating, UpTo41(run.out)) << run.out;
+   EXPECT_EQ(kStart + UpgradeLines(31, 41) + kGenerating + kStopsAt41, StoppedAt(run.out, 41)) << run.out;
    EXPECT_EQ("41", Config("DBFormatVersion"));
 
    // 31 to 33: the tools byte for byte as stored, '#7F', '#22' and every '%'
@@ -268,7 +259,7 @@ protected:
          std::string error;
          ASSERT_TRUE(db().Exec(statement, &error)) << statement << "\n" << error;
       }
-      StopUpgradeAt(db(), 41);
+      AddUpgradeStopper(db(), 41);
    }
 
    // Leaves only what the step from 40 needs: it touches users, user groups
@@ -285,7 +276,7 @@ TEST_F(Upgrade31Test, ExistingSettings)
    ASSERT_TRUE(db().Exec("INSERT INTO config (var_name,var_value,is_visible,need_server_restart) "
                          "VALUES ('SyslogListenPort','1514',1,1)"));
    ToolRun run = db().Run({"upgrade"});
-   EXPECT_EQ(kStart + UpgradeLines(31, 41) + kGenerating, UpTo41(run.out)) << run.out;
+   EXPECT_EQ(kStart + UpgradeLines(31, 41) + kGenerating + kStopsAt41, StoppedAt(run.out, 41)) << run.out;
    EXPECT_EQ("41", Config("DBFormatVersion"));
    EXPECT_EQ("private", Config("DefaultCommunityString"));
    EXPECT_EQ("0,1", ConfigFlags("DefaultCommunityString"));
@@ -311,16 +302,21 @@ TEST_F(Upgrade31Test, IndexAlreadyThere)
    EXPECT_EQ("37", Config("DBFormatVersion"));
    EXPECT_EQ("<none>", Config("LogAllSNMPTraps"));
 
+   // Nothing stops a run under -X: what follows 41 is not looked at.
    run = db().Run({"-X", "upgrade"});
-   EXPECT_EQ(std::string::npos, UpTo41(run.out).find(kRollback)) << run.out;
-   EXPECT_EQ("41", Config("DBFormatVersion")) << run.out;
+   const std::string before41 = OutputBefore(run.out, 41);
+   EXPECT_NE(std::string::npos, before41.find("):\nCREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)\n"
+                                              "Upgrading from version 38 to 39\n"))
+      << run.out;
+   EXPECT_EQ(std::string::npos, before41.find(kRollback)) << run.out;
+   EXPECT_LE(41, std::stoi(Config("DBFormatVersion"))) << run.out;
    EXPECT_TRUE(IndexExists("idx_syslog_msg_timestamp", "syslog(msg_timestamp)"));
    EXPECT_TRUE(IndexExists("idx_snmp_trap_log_trap_timestamp", "snmp_trap_log(trap_timestamp)"));
    EXPECT_EQ("0", Config("LogAllSNMPTraps"));
 }
 
-// A GUID select that fails is reported and passed over, with or without -X:
-// the step goes on to the next select and the RADIUS settings, and ends at 41.
+// A GUID select that fails is reported and passed over without -X: the step
+// goes on to the next select and the RADIUS settings, and ends at 41.
 TEST_F(Upgrade31Test, FailedGuidSelectsDoNotEndTheStep)
 {
    struct Case
@@ -334,37 +330,56 @@ TEST_F(Upgrade31Test, FailedGuidSelectsDoNotEndTheStep)
    };
    for (const Case &c : cases)
    {
-      for (bool skipErrors : {false, true})
+      SCOPED_TRACE(c.name);
+      TestDatabase fresh;
+      fresh.CreateConfigTable();
+      fresh.SetConfig("DBFormatVersion", "40");
+      AddUpgradeStopper(fresh, 41);
+      auto unreadable = [&c](const std::string &table) {
+         return std::find(c.unreadable.begin(), c.unreadable.end(), table) != c.unreadable.end();
+      };
+      std::string failures;
+      for (const std::string table : {"users", "user_groups"})
       {
-         SCOPED_TRACE(std::string(c.name) + (skipErrors ? " with -X" : " without -X"));
-         TestDatabase fresh;
-         fresh.CreateConfigTable();
-         fresh.SetConfig("DBFormatVersion", "40");
-         StopUpgradeAt(fresh, 41);
-         std::string failures;
-         for (const char *table : {"users", "user_groups"})
-         {
-            bool unreadable = std::find(c.unreadable.begin(), c.unreadable.end(), table) != c.unreadable.end();
-            const std::string key = unreadable ? "member_no" : "id";
-            ASSERT_TRUE(fresh.Exec("CREATE TABLE " + std::string(table) + " (" + key +
-                                   " integer not null,name varchar(63) not null,PRIMARY KEY(" + key + "))"));
-            ASSERT_TRUE(fresh.Exec("INSERT INTO " + std::string(table) + " (" + key + ",name) VALUES (7,'x')"));
-            if (unreadable)
-               failures += "SQL query failed:\nSELECT id FROM " + std::string(table) + "\n";
-         }
-         ToolRun run = skipErrors ? fresh.Run({"-X", "upgrade"}) : fresh.Run({"upgrade"});
-         EXPECT_EQ(kStart + UpgradeLines(40, 41) + kGenerating + failures, UpTo41(run.out));
-         EXPECT_EQ("41", fresh.Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
-         EXPECT_EQ("qelmar", fresh.Value("SELECT var_value FROM config WHERE var_name='RADIUSSecret'"));
-         // The table that could be read got its GUID all the same.
-         for (const char *table : {"users", "user_groups"})
-         {
-            bool unreadable = std::find(c.unreadable.begin(), c.unreadable.end(), table) != c.unreadable.end();
-            std::string guid = fresh.Value("SELECT guid FROM " + std::string(table));
-            EXPECT_EQ(!unreadable, IsGuid(guid)) << table << ": " << guid;
-         }
+         const std::string key = unreadable(table) ? "member_no" : "id";
+         ASSERT_TRUE(fresh.Exec("CREATE TABLE " + table + " (" + key + " integer not null,name varchar(63) not null,"
+                                "PRIMARY KEY(" + key + "))"));
+         ASSERT_TRUE(fresh.Exec("INSERT INTO " + table + " (" + key + ",name) VALUES (7,'x')"));
+         if (unreadable(table))
+            failures += "SQL query failed:\nSELECT id FROM " + table + "\n";
+      }
+      ToolRun run = fresh.Run({"upgrade"});
+      EXPECT_EQ(kStart + UpgradeLines(40, 41) + kGenerating + failures + kStopsAt41, StoppedAt(run.out, 41));
+      EXPECT_EQ("41", fresh.Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
+      EXPECT_EQ("qelmar", fresh.Value("SELECT var_value FROM config WHERE var_name='RADIUSSecret'"));
+      // The table that could be read got its GUID all the same.
+      for (const std::string table : {"users", "user_groups"})
+      {
+         std::string guid = fresh.Value("SELECT guid FROM " + table);
+         EXPECT_EQ(!unreadable(table), IsGuid(guid)) << table << ": " << guid;
       }
    }
+}
+
+// -M puts its table type on every table of the range. On MySQL the tables
+// really are MyISAM (the server's default is InnoDB); the other dialects take
+// no table type and run the same statements as without it.
+TEST_F(Upgrade31Test, TableTypeOnEveryNewTable)
+{
+   ToolRun run = db().Run({"-M", "upgrade"});
+   EXPECT_EQ(kStart + UpgradeLines(31, 41) + kGenerating + kStopsAt41, StoppedAt(run.out, 41));
+   EXPECT_EQ("41", Config("DBFormatVersion"));
+   if (db().engine() != "mysql")
+      return;
+   Rows expected;
+   for (const char *table : {"dci_schedules", "map_access_lists", "maps", "object_tools", "object_tools_acl",
+                             "object_tools_table_columns", "script_library", "snmp_trap_log", "submap_links",
+                             "submap_object_positions", "submaps", "syslog"})
+      expected.push_back({table, "MyISAM"});
+   Rows tables = db().Query("SELECT table_name,engine FROM information_schema.tables WHERE "
+                            "table_schema=DATABASE() AND engine='MyISAM'");
+   std::sort(tables.begin(), tables.end());   // the server's collation orders '_' its own way
+   EXPECT_EQ(expected, tables);
 }
 
 // What the operator sees of the step from 40 under -t; the GUIDs in the trace
@@ -393,8 +408,8 @@ TEST_F(Upgrade31Test, TraceOfStep40To41)
                 config + "('RADIUSSecret','qelmar',1,0)\n" +
                 config + "('RADIUSNumRetries','5',1,0)\n" +
                 config + "('RADIUSTimeout','3',1,0)\n"
-                ">>> UPDATE config SET var_value='41' WHERE var_name='DBFormatVersion'\n",
-             UpTo41(run.out));
+                ">>> UPDATE config SET var_value='41' WHERE var_name='DBFormatVersion'\n" + kStopsAt41,
+             StoppedAt(run.out, 41));
    EXPECT_EQ("0", db().Value("SELECT auth_method FROM users"));
 }
 

@@ -7,7 +7,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
