@@ -9,6 +9,7 @@
 
 #include "db/dialects.h"
 #include "db/scripts.h"
+#include "db/settings.h"
 #include "db/statements.h"
 #include "upgrade/steps.h"
 
@@ -159,8 +160,12 @@ void Step23To24(StepRunner &step)
    step.CreateTable("CREATE TABLE raw_dci_values (\titem_id integer not null,   raw_value varchar(255),"
                     "   last_poll_time integer,   PRIMARY KEY(item_id))");
    // Where index names are per schema, idx_item_id is already taken by the
-   // thresholds of an older database.
-   step.Exec("CREATE INDEX " + IndexName("raw_dci_values", "item_id", "idx_item_id") + " ON raw_dci_values(item_id)");
+   // thresholds of an older database. Oracle refuses a second index on the
+   // column list of the primary key, which already serves it: the step could
+   // never go through there.
+   if (g_nSyntax != DB_SYNTAX_ORACLE)
+      step.Exec("CREATE INDEX " + IndexName("raw_dci_values", "item_id", "idx_item_id") +
+                " ON raw_dci_values(item_id)");
    // Under -X a failed select leaves the table empty.
    if (StepRows items = step.Select("SELECT item_id FROM items"))
    {

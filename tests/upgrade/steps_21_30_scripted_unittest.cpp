@@ -60,15 +60,17 @@ TEST(Steps21To30ScriptedTest, StatementsOnMssqlAndOracle)
       const std::string t = d.text;
       const bool perSchema = d.indexNamesPerSchema;
 
-      EXPECT_EQ((std::vector<std::string>{
-                   "CREATE TABLE raw_dci_values (\titem_id integer not null,   raw_value varchar(255),   "
-                   "last_poll_time integer,   PRIMARY KEY(item_id))",
-                   std::string("CREATE INDEX ") + (perSchema ? "idx_raw_dci_values_item_id" : "idx_item_id") +
-                      " ON raw_dci_values(item_id)",
-                   "INSERT INTO raw_dci_values (item_id,raw_value,last_poll_time) VALUES (1000,'#00',1)",
-                   "INSERT INTO raw_dci_values (item_id,raw_value,last_poll_time) VALUES (1001,'#00',1)",
-                   "UPDATE config SET var_value='24' WHERE var_name='DBFormatVersion'"}),
-                StepStatements(calls, 23));
+      // Oracle gets no second index on the primary key's column: it refuses one.
+      std::vector<std::string> step23 = {
+         "CREATE TABLE raw_dci_values (\titem_id integer not null,   raw_value varchar(255),   "
+         "last_poll_time integer,   PRIMARY KEY(item_id))",
+         "CREATE INDEX idx_item_id ON raw_dci_values(item_id)",
+         "INSERT INTO raw_dci_values (item_id,raw_value,last_poll_time) VALUES (1000,'#00',1)",
+         "INSERT INTO raw_dci_values (item_id,raw_value,last_poll_time) VALUES (1001,'#00',1)",
+         "UPDATE config SET var_value='24' WHERE var_name='DBFormatVersion'"};
+      if (std::string(d.syntax) == "ORACLE")
+         step23.erase(step23.begin() + 1);
+      EXPECT_EQ(step23, StepStatements(calls, 23));
       EXPECT_EQ((std::vector<std::string>{
                    std::string("CREATE INDEX ") + (perSchema ? "idx_idata_100_timestamp" : "idx_timestamp") +
                       " ON idata_100(idata_timestamp)",

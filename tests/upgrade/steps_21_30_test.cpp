@@ -521,10 +521,10 @@ TEST_F(Upgrade21Test, ReindexRunsCleanAfterTheWholeUpgrade)
    ASSERT_EQ(0, run.exitCode) << run.out;
    EXPECT_EQ(std::string::npos, run.out.find("SQL query failed")) << run.out;
    EXPECT_EQ(83, Version());
-   if (PerSchemaIndexNames())
-   {
-      EXPECT_EQ(std::vector<std::string>{"idx_raw_dci_values_item_id"}, IndexesOf("raw_dci_values"));
-   }
+   // Where names are per schema the upgrade already named it as reindex does.
+   std::vector<std::string> rawIndexes = IndexesOf("raw_dci_values");
+   EXPECT_EQ(PerSchemaIndexNames(),
+             std::find(rawIndexes.begin(), rawIndexes.end(), "idx_raw_dci_values_item_id") != rawIndexes.end());
    run = db().Run({"reindex"});
    EXPECT_EQ(0, run.exitCode) << run.out;
    EXPECT_EQ(std::string::npos, run.out.find("failed")) << run.out;
