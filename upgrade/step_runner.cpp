@@ -50,6 +50,12 @@ void StepRunner::DropIndexQuietly(const char *index, const char *table)
    ExecQuiet(DropIndexStatement(index, table));
 }
 
+void StepRunner::CreateIndex(const TableIndex &index)
+{
+   Exec("CREATE INDEX " + IndexName(index.table, index.suffix, index.plainName) + " ON " + index.table + "(" +
+        index.columns + ")");
+}
+
 StepRows StepRunner::Select(const char *query)
 {
    if (!ok_)

@@ -78,6 +78,15 @@ struct ObjectToolColumn
    int substr;
 };
 
+// One index of a fixed table, created under IndexName(table, suffix, plainName).
+struct TableIndex
+{
+   const char *table;
+   const char *suffix;      // "item_id" in idx_<table>_item_id
+   const char *plainName;   // the name on MySQL and MSSQL, where names are per table
+   const char *columns;     // comma-separated
+};
+
 // The rows of a select, freed when it goes out of scope: a step that leaves
 // early can never leak them. False when the select failed or was not run.
 class StepRows
@@ -127,6 +136,15 @@ public:
    bool ExecQuiet(const std::string &statement) { return ExecQuiet(statement.c_str()); }
    // Drops an index quietly, in the dialect's form (it may not exist).
    void DropIndexQuietly(const char *index, const char *table);
+
+   // Creates the index under the name the dialect needs (IndexName).
+   void CreateIndex(const TableIndex &index);
+   template <size_t N>
+   void CreateIndexes(const TableIndex (&indexes)[N])
+   {
+      for (const TableIndex &index : indexes)
+         CreateIndex(index);
+   }
 
    // Runs a select. A failed select fails the step; under -X the step goes
    // on and the caller skips what needed the rows (the result is false).

@@ -326,10 +326,8 @@ void Step20To21(StepRunner &step)
       }
    }
 
-   // Where index names are per schema, each table's index needs a name of its own.
-   step.Script((dropColumns + "CREATE INDEX " + IndexName("thresholds", "item_id", "idx_item_id") +
-                " ON thresholds(item_id)\n<END>")
-                  .c_str());
+   step.Script((dropColumns + "<END>").c_str());
+   step.CreateIndex({"thresholds", "item_id", "idx_item_id", "item_id"});
 
    if (step.Ask("Create indexes on existing IDATA tables? (Y/N) "))
    {
@@ -341,8 +339,7 @@ void Step20To21(StepRunner &step)
             int id = (int)nodes.ULong(i, 0);
             printf("Creating indexes for table \"idata_%d\"...\n", id);
             std::string table = "idata_" + std::to_string(id);
-            step.Exec("CREATE INDEX " + IndexName(table.c_str(), "item_id", "idx_item_id") + " ON " + table +
-                      "(item_id)");
+            step.CreateIndex({table.c_str(), "item_id", "idx_item_id", "item_id"});
          }
       }
    }

@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "db/dialects.h"
 #include "db/scripts.h"
 #include "db/settings.h"
 #include "db/statements.h"
@@ -164,8 +163,7 @@ void Step23To24(StepRunner &step)
    // column list of the primary key, which already serves it: the step could
    // never go through there.
    if (g_nSyntax != DB_SYNTAX_ORACLE)
-      step.Exec("CREATE INDEX " + IndexName("raw_dci_values", "item_id", "idx_item_id") +
-                " ON raw_dci_values(item_id)");
+      step.CreateIndex({"raw_dci_values", "item_id", "idx_item_id", "item_id"});
    // Under -X a failed select leaves the table empty.
    if (StepRows items = step.Select("SELECT item_id FROM items"))
    {
@@ -187,8 +185,7 @@ void Step24To25(StepRunner &step)
          int id = (int)nodes.ULong(i, 0);
          printf("Creating indexes for table \"idata_%d\"...\n", id);
          std::string table = "idata_" + std::to_string(id);
-         step.Exec("CREATE INDEX " + IndexName(table.c_str(), "timestamp", "idx_timestamp") + " ON " + table +
-                   "(idata_timestamp)");
+         step.CreateIndex({table.c_str(), "timestamp", "idx_timestamp", "idata_timestamp"});
       }
    }
 }

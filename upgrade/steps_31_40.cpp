@@ -87,6 +87,13 @@ const EventTemplate kScriptErrorEvents[] = {
     "   2) Error text#0D#0A   3) DCI ID if script is DCI transformation script, or 0 otherwise"},
 };
 
+// Each name already holds its table's, so it is the same in every dialect.
+const TableIndex kTimeIndexes[] = {
+   {"event_log", "event_timestamp", "idx_event_log_event_timestamp", "event_timestamp"},
+   {"syslog", "msg_timestamp", "idx_syslog_msg_timestamp", "msg_timestamp"},
+   {"snmp_trap_log", "trap_timestamp", "idx_snmp_trap_log_trap_timestamp", "trap_timestamp"},
+};
+
 const ConfigDefault kMapConfig[] = {
    {"LockTimeout", "60000", true, true},
    {"DisableVacuum", "0", true, false},
@@ -203,11 +210,7 @@ void Step37To38(StepRunner &step)
    step.CreateTable("CREATE TABLE snmp_trap_log (trap_id $SQL:INT64 not null,trap_timestamp integer not null,"
                     "ip_addr varchar(15) not null,object_id integer not null,trap_oid varchar(255) not null,"
                     "trap_varlist $SQL:TEXT not null,PRIMARY KEY(trap_id))");
-   // Each of these names already names its table: they are unique in any schema.
-   step.Script("CREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)\n"
-               "CREATE INDEX idx_syslog_msg_timestamp ON syslog(msg_timestamp)\n"
-               "CREATE INDEX idx_snmp_trap_log_trap_timestamp ON snmp_trap_log(trap_timestamp)\n"
-               "<END>");
+   step.CreateIndexes(kTimeIndexes);
    step.AddConfig({"LogAllSNMPTraps", "0", true, true});
 }
 

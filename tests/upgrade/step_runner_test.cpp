@@ -146,4 +146,29 @@ TEST_F(StepRunnerTest, QuietStatementsNeverFailTheStep)
    EXPECT_TRUE(step.ok());
 }
 
+// Older formats gave one index name to several tables. Where names are per
+// schema each table's index gets its own name, so both can be created; MySQL
+// keeps the plain name on each table.
+TEST_F(StepRunnerTest, IndexesSharingAPlainNameCanAllBeCreated)
+{
+   ASSERT_TRUE(db().Exec("CREATE TABLE idata_1 (item_id integer,idata_timestamp integer)"));
+   ASSERT_TRUE(db().Exec("CREATE TABLE idata_2 (item_id integer,idata_timestamp integer)"));
+   const TableIndex indexes[] = {
+      {"idata_1", "item_id", "idx_item_id", "item_id"},
+      {"idata_2", "item_id", "idx_item_id", "item_id"},
+   };
+   StepRunner step;
+   Capture();
+   step.CreateIndexes(indexes);
+   std::string out = Captured();
+   EXPECT_TRUE(step.ok()) << out;
+   EXPECT_EQ("", out);
+   // And each can be dropped again in the dialect's own form.
+   for (const TableIndex &index : indexes)
+   {
+      std::string name = IndexName(index.table, index.suffix, index.plainName);
+      EXPECT_TRUE(step.ExecQuiet(DropIndexStatement(name.c_str(), index.table))) << name;
+   }
+}
+
 }  // namespace

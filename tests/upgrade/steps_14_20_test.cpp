@@ -259,9 +259,19 @@ void Upgrade14Test::ExpectConvertedRows()
 
 TEST_F(Upgrade14Test, From14To21AnsweredNo)
 {
+   // The edges of the threshold range: 4999 is in it, 5000 is not.
+   for (const char *code : {"4999", "5000"})
+      ASSERT_TRUE(db().Exec(std::string("INSERT INTO events (event_id,name,severity,flags,message,description) "
+                                        "VALUES (") + code + ",'CUSTOM_" + code + "',0,1,'m','Own text')"));
    ToolRun run = db().Run({"upgrade"}, "n");
    EXPECT_EQ(kStart + UpgradeLines(14, 21) + kQuestion + "N\n" + kStopsAt21, StoppedAt(run.out, 21)) << run.err;
    EXPECT_EQ(7, run.exitCode);
+   EXPECT_EQ((Rows{{"16", "Generated when one of the server threads stops responding.#0D#0AParameters:#0D#0A"
+                          "   1) Thread name"},
+                   {"4999", kThresholdReached}, {"5000", "Own text"}}),
+             db().Query("SELECT event_code,description FROM event_cfg WHERE event_code IN (16,4999,5000) "
+                        "ORDER BY event_code"));
+   ASSERT_TRUE(db().Exec("DELETE FROM event_cfg WHERE event_code IN (4999,5000)"));
    ExpectConvertedRows();
    for (const char *table : {"idata_100", "idata_101", "idata_102"})
       EXPECT_TRUE(IndexesOf(table).empty()) << table;

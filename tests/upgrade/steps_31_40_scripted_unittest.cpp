@@ -37,8 +37,8 @@ const Dialect kDialects[] = {
 };
 
 // Every table of the range, in the order the steps create them, with the
-// column types of the dialect and, on MySQL, the table type of -I or -M; and
-// no other statement of the range takes a table type.
+// column types of the dialect and, on MySQL, the table type of -I or -M; no
+// other statement of the range takes a table type; and the three indexes.
 TEST(Steps31To40ScriptedTest, CreatedTablesInEveryDialect)
 {
    for (const Dialect &d : kDialects)
@@ -80,16 +80,24 @@ TEST(Steps31To40ScriptedTest, CreatedTablesInEveryDialect)
       };
       std::vector<std::string> statements = UpTo41(db.Statements());
       ASSERT_NE(db.Statements().size(), statements.size()) << run.out;   // the range ran to its end
-      std::vector<std::string> created, suffixed;
+      std::vector<std::string> created, indexes, suffixed;
       for (const std::string &statement : statements)
       {
          if (statement.compare(0, 13, "CREATE TABLE ") == 0)
             created.push_back(statement);
          else if (statement.find("ENGINE=") != std::string::npos)
             suffixed.push_back(statement);
+         if (statement.compare(0, 13, "CREATE INDEX ") == 0)
+            indexes.push_back(statement);
       }
       EXPECT_EQ(expected, created);
       EXPECT_EQ(std::vector<std::string>{}, suffixed);
+      // The index names hold their tables' names: the same in every dialect.
+      EXPECT_EQ((std::vector<std::string>{
+                   "CREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)",
+                   "CREATE INDEX idx_syslog_msg_timestamp ON syslog(msg_timestamp)",
+                   "CREATE INDEX idx_snmp_trap_log_trap_timestamp ON snmp_trap_log(trap_timestamp)"}),
+                indexes);
    }
 }
 
