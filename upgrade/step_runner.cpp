@@ -120,6 +120,14 @@ void StepRunner::AddEvents(const EventTemplate *rows, size_t count)
 void StepRunner::AddObjectTools(ObjectToolColumns form, const ObjectTool *tools, size_t toolCount,
                                 const ObjectToolColumn *columns, size_t columnCount)
 {
+   InsertObjectTools(form, tools, toolCount, columns, columnCount);
+   for (size_t i = 0; i < toolCount && ok_; i++)
+      Exec(FormatStatement("INSERT INTO object_tools_acl (tool_id,user_id) VALUES (%d,-2147483648)", tools[i].id));
+}
+
+void StepRunner::InsertObjectTools(ObjectToolColumns form, const ObjectTool *tools, size_t toolCount,
+                                   const ObjectToolColumn *columns, size_t columnCount)
+{
    for (size_t i = 0; i < toolCount && ok_; i++)
    {
       const ObjectTool &t = tools[i];
@@ -145,8 +153,6 @@ void StepRunner::AddObjectTools(ObjectToolColumns form, const ObjectTool *tools,
          if (columns[c].toolId == t.id)
             AddObjectToolColumn(columns[c]);
    }
-   for (size_t i = 0; i < toolCount && ok_; i++)
-      Exec(FormatStatement("INSERT INTO object_tools_acl (tool_id,user_id) VALUES (%d,-2147483648)", tools[i].id));
 }
 
 void StepRunner::AddObjectToolColumn(const ObjectToolColumn &col)

@@ -201,12 +201,24 @@ public:
    {
       AddObjectTools(form, tools, N, columns, M);
    }
+   // The same without the access rows: for a tool put back under an id it
+   // had before, which keeps the access rows it had.
+   template <size_t N, size_t M>
+   void AddObjectToolsKeepingAccess(ObjectToolColumns form, const ObjectTool (&tools)[N],
+                                    const ObjectToolColumn (&columns)[M])
+   {
+      InsertObjectTools(form, tools, N, columns, M);
+   }
 
    // Prints |question| (ending with "(Y/N) ") and asks; false without asking
    // once the step has failed.
    bool Ask(const char *question);
 
 private:
+   // Each tool followed by its table columns; no access rows.
+   void InsertObjectTools(ObjectToolColumns form, const ObjectTool *tools, size_t toolCount,
+                          const ObjectToolColumn *columns, size_t columnCount);
+
    bool ok_ = true;
    EffectInPlace alreadyDone_;
 };

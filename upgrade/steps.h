@@ -63,6 +63,23 @@ void Step52To53(StepRunner &step);
 void Step53To54(StepRunner &step);
 void Step54To55(StepRunner &step);
 
+// From 55 to 69 (steps_55_68.cpp).
+extern const UpgradeStepRange kSteps55To68;
+void Step55To56(StepRunner &step);
+void Step56To57(StepRunner &step);
+void Step57To58(StepRunner &step);
+void Step58To59(StepRunner &step);
+void Step59To60(StepRunner &step);
+void Step60To61(StepRunner &step);
+void Step61To62(StepRunner &step);
+void Step62To63(StepRunner &step);
+void Step63To64(StepRunner &step);
+void Step64To65(StepRunner &step);
+void Step65To66(StepRunner &step);
+void Step66To67(StepRunner &step);
+void Step67To68(StepRunner &step);
+void Step68To69(StepRunner &step);
+
 // From 69 to 83 (steps_69_82.cpp).
 extern const UpgradeStepRange kSteps69To82;
 void Step69To70(StepRunner &step);

@@ -16,7 +16,7 @@ const std::vector<UpgradeStep> &UpgradeStepTable()
    static const std::vector<UpgradeStep> table = [] {
       std::vector<UpgradeStep> rows;
       for (const UpgradeStepRange *range :
-           {&kSteps14To20, &kSteps21To30, &kSteps31To40, &kSteps41To54, &kSteps69To82})
+           {&kSteps14To20, &kSteps21To30, &kSteps31To40, &kSteps41To54, &kSteps55To68, &kSteps69To82})
          rows.insert(rows.end(), range->rows, range->rows + range->count);
       return rows;
    }();

@@ -49,7 +49,8 @@ TEST(Steps14To20ScriptedTest, Step17To18OnMssqlAndOracle)
                                     "row 0|-2147483647\n"
                                     "row 1|3\n");
       ToolRun run = db.Run({"-f", "upgrade"});
-      EXPECT_EQ(7, run.exitCode) << run.out;
+      // Every step is there: the scripted database goes on to the end.
+      EXPECT_EQ(0, run.exitCode) << run.out;
       const std::string t = d.text;
       std::vector<std::string> expected = {
          "select SELECT rule_id,event_id FROM policy_event_list",

@@ -55,7 +55,8 @@ TEST(Steps21To30ScriptedTest, StatementsOnMssqlAndOracle)
                                     "select SELECT name,is_deleted,image_id,status FROM nodes WHERE id=100 => "
                                     "router1|0|10|0\n");
       ToolRun run = db.Run({"-f", "upgrade"});
-      EXPECT_EQ(7, run.exitCode) << run.out;
+      // Every step is there: the scripted database goes on to the end.
+      EXPECT_EQ(0, run.exitCode) << run.out;
       std::vector<std::string> calls = db.Calls();
       const std::string t = d.text;
       const bool perSchema = d.indexNamesPerSchema;

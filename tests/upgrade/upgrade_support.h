@@ -216,3 +216,45 @@ inline std::vector<std::string> IndexNames(TestDatabase &db, const std::string &
    std::sort(names.begin(), names.end());
    return names;
 }
+
+// Makes the database refuse to store a format version above |version|, so
+// that an upgrade run ends there whatever steps come after it: the step that
+// would go past it fails on its version statement and is rolled back. (On
+// MySQL the DDL of that step stays: MySQL commits before each DDL statement.)
+inline void StopUpgradeAt(TestDatabase &db, int version)
+{
+   const std::string dialect = CurrentEngine().dialect;
+   const std::string limit = std::to_string(version);
+   std::vector<std::string> statements;
+   if (dialect == "sqlite")
+      statements = {"CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config WHEN NEW.var_name='DBFormatVersion' AND "
+                    "CAST(NEW.var_value AS integer)>" + limit + " BEGIN SELECT RAISE(ABORT,'upgrade stopped here'); END"};
+   else if (dialect == "pgsql")
+      statements = {"CREATE FUNCTION stop_upgrade() RETURNS trigger AS $$ BEGIN IF NEW.var_name='DBFormatVersion' AND "
+                    "CAST(NEW.var_value AS integer)>" + limit + " THEN RAISE EXCEPTION 'upgrade stopped here'; END IF; "
+                    "RETURN NEW; END $$ LANGUAGE plpgsql",
+                    "CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config FOR EACH ROW EXECUTE FUNCTION stop_upgrade()"};
+   else
+      statements = {"CREATE TRIGGER stop_upgrade BEFORE UPDATE ON config FOR EACH ROW BEGIN IF "
+                    "NEW.var_name='DBFormatVersion' AND CAST(NEW.var_value AS SIGNED)>" + limit + " THEN "
+                    "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT='upgrade stopped here'; END IF; END"};
+   for (const std::string &statement : statements)
+   {
+      std::string error;
+      ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
+   }
+}
+
+// Takes back StopUpgradeAt: the next run goes on to the end.
+inline void LetUpgradeGoOn(TestDatabase &db)
+{
+   const std::string dialect = CurrentEngine().dialect;
+   std::vector<std::string> statements = {"DROP TRIGGER stop_upgrade"};
+   if (dialect == "pgsql")
+      statements = {"DROP TRIGGER stop_upgrade ON config", "DROP FUNCTION stop_upgrade()"};
+   for (const std::string &statement : statements)
+   {
+      std::string error;
+      ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
+   }
+}
