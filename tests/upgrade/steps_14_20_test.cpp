@@ -70,7 +70,7 @@ std::string InNodeOrder(const std::string &text)
    return SortRuns(SortRuns(text, ">>> UPDATE nodes SET node_flags=", 1), "Creating indexes for table ", 2);
 }
 
-class Upgrade14Test : public EngineTest
+class Upgrade14Test : public UpgradeTest
 {
 protected:
    void SetUpDatabase() override
@@ -79,21 +79,6 @@ protected:
       AddUpgradeStopper(db(), 21);
    }
 
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
-   std::string ConfigFlags(const std::string &name)
-   {
-      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
-      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
-   }
-   bool TableExists(const std::string &table) { return db().Exec("SELECT * FROM " + table + " WHERE 1=0"); }
-   bool ColumnExists(const std::string &table, const std::string &column)
-   {
-      return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
-   }
-   bool IsMySql() { return db().engine() == "mysql"; }
    // Index names are per schema everywhere here but on MySQL.
    bool PerSchemaIndexNames() { return !IsMySql(); }
 

@@ -51,7 +51,7 @@ std::string SortedIndexLines(const std::string &text)
    return out + text.substr(start);
 }
 
-class Upgrade21Test : public EngineTest
+class Upgrade21Test : public UpgradeTest
 {
 protected:
    void SetUpDatabase() override
@@ -60,21 +60,7 @@ protected:
       AddUpgradeStopper(db(), 21);
    }
 
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
-   std::string ConfigFlags(const std::string &name)
-   {
-      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
-      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
-   }
    int Version() { return atoi(Config("DBFormatVersion").c_str()); }
-   bool TableExists(const std::string &table) { return db().Exec("SELECT * FROM " + table + " WHERE 1=0"); }
-   bool ColumnExists(const std::string &table, const std::string &column)
-   {
-      return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
-   }
    bool PerSchemaIndexNames() { return db().engine() != "mysql"; }
    std::string IndexName(const std::string &table, const std::string &suffix, const std::string &plain)
    {

@@ -26,23 +26,9 @@ bool IsGuid(const std::string &text)
    return std::regex_match(text, guid);
 }
 
-class Steps31To40Test : public EngineTest
+class Steps31To40Test : public UpgradeTest
 {
 protected:
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
-   std::string ConfigFlags(const std::string &name)
-   {
-      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
-      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
-   }
-   bool TableExists(const std::string &table) { return db().Exec("SELECT * FROM " + table + " WHERE 1=0"); }
-   bool ColumnExists(const std::string &table, const std::string &column)
-   {
-      return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
-   }
    // An index exists when creating it once more fails (on MySQL too, where
    // the name is per table).
    bool IndexExists(const std::string &index, const std::string &on)

@@ -121,23 +121,9 @@ void AddIdataTable(TestDatabase &db, int node)
    ASSERT_TRUE(db.Exec("INSERT INTO " + table + " (item_id,idata_timestamp,idata_value) VALUES (1000,1136073600,'12')"));
 }
 
-class StepTest : public EngineTest
+class StepTest : public UpgradeTest
 {
 protected:
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
-   std::string ConfigFlags(const std::string &name)
-   {
-      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
-      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
-   }
-   bool ColumnExists(const std::string &table, const std::string &column)
-   {
-      return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
-   }
-   bool IsMySql() { return db().engine() == "mysql"; }
    // The dialect's index of a collected-data table after the step from 52.
    std::string NewIdataIndex(int node)
    {

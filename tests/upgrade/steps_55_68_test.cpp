@@ -32,7 +32,7 @@ std::string From55To83(const std::string &dialect)
           kSucceeded;
 }
 
-class Upgrade55Test : public EngineTest
+class Upgrade55Test : public UpgradeTest
 {
 protected:
    // The baseline, upgraded by the tool to 55: its stopper makes the step
@@ -50,21 +50,8 @@ protected:
       RemoveUpgradeStopper(db(), 55);
    }
 
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
    // The SQL the engine speaks (the odbc engine reaches PostgreSQL).
    static std::string Dialect() { return CurrentEngine().dialect; }
-   std::string ConfigFlags(const std::string &name)
-   {
-      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
-      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
-   }
-   bool ColumnExists(const std::string &table, const std::string &column)
-   {
-      return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
-   }
    // The declared type of nodes.community and whether it may be null, as the engine reports them.
    std::string CommunityType()
    {

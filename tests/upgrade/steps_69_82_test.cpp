@@ -12,7 +12,7 @@ const std::string kBanner = kBannerText;
 const std::string kStart = kBanner + "Upgrading database...\n";
 const std::string kSucceeded = "Database upgrade succeeded\n";
 
-class Upgrade69Test : public EngineTest
+class Upgrade69Test : public UpgradeTest
 {
 protected:
    void SetUpDatabase() override
@@ -20,17 +20,6 @@ protected:
       LoadFormat69(db());
    }
 
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
-   std::string ConfigFlags(const std::string &name)
-   {
-      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
-      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
-   }
-   bool TableExists(const std::string &table) { return db().Exec("SELECT * FROM " + table + " WHERE 1=0"); }
-   bool IsMySql() { return db().engine() == "mysql"; }
 };
 
 TEST_F(Upgrade69Test, From69To83InOneRun)

@@ -258,3 +258,26 @@ inline void LetUpgradeGoOn(TestDatabase &db)
       ASSERT_TRUE(db.Exec(statement, &error)) << statement << "\n" << error;
    }
 }
+
+// What the upgrade tests look at in a database after a run.
+class UpgradeTest : public EngineTest
+{
+protected:
+   // The stored value of a configuration variable, or "<none>".
+   std::string Config(const std::string &name)
+   {
+      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
+   }
+   // "is_visible,need_server_restart" of a variable, or "<none>".
+   std::string ConfigFlags(const std::string &name)
+   {
+      Rows rows = db().Query("SELECT is_visible,need_server_restart FROM config WHERE var_name='" + name + "'");
+      return rows.empty() ? "<none>" : rows[0][0] + "," + rows[0][1];
+   }
+   bool TableExists(const std::string &table) { return db().Exec("SELECT * FROM " + table + " WHERE 1=0"); }
+   bool ColumnExists(const std::string &table, const std::string &column)
+   {
+      return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
+   }
+   bool IsMySql() { return db().engine() == "mysql"; }
+};
