@@ -29,8 +29,8 @@ void CheckNodeObjects()
    DB_RESULT nodes = CheckSelect("SELECT id,primary_ip FROM nodes");
    if (nodes != nullptr)
    {
-      const CheckLookups &lookups = StageLookups(READ_PROPERTIES | READ_NSMAP);
       int count = DBGetNumRows(nodes);
+      const CheckLookups &lookups = StageLookups(READ_PROPERTIES | READ_NSMAP, count);
       for (int row = 0; row < count; row++)
       {
          ShowStageProgress(row, count);
@@ -81,8 +81,8 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table)
    DB_RESULT objects = CheckSelect(FormatStatement("SELECT id,node_id FROM %s", table));
    if (objects != nullptr)
    {
-      const CheckLookups &lookups = StageLookups(READ_PROPERTIES);
       int count = DBGetNumRows(objects);
+      const CheckLookups &lookups = StageLookups(READ_PROPERTIES, count);
       for (int row = 0; row < count; row++)
       {
          ShowStageProgress(row, count);

@@ -191,11 +191,13 @@ const CheckLookups kReadOnce = {FindProperties, FindLiveObject, FindInSubnet, Fi
 
 }  // namespace
 
-const CheckLookups &StageLookups(int tables)
+const CheckLookups &StageLookups(int tables, int objects)
 {
    ReleaseLookups();
    if (g_bShowQueries)
       return kSelectPerObject;
+   if (objects == 0)
+      tables = 0;
    if (tables & READ_PROPERTIES)
       ReadIdTable(g_properties, "SELECT object_id,is_deleted FROM object_properties", true);
    if (tables & READ_NSMAP)

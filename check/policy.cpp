@@ -24,8 +24,7 @@ void CheckPolicyList(const char *listQuery, int tables, Presence (*CheckLookups:
    if (list == nullptr)
       return;
    int count = DBGetNumRows(list);
-   // An empty list needs nothing read.
-   const CheckLookups &lookups = StageLookups(count > 0 ? tables : 0);
+   const CheckLookups &lookups = StageLookups(tables, count);
    for (int row = 0; row < count; row++)
    {
       ShowStageProgress(row, count);
@@ -65,8 +64,8 @@ void CheckClusterMembers()
    DB_RESULT members = CheckSelect("SELECT cluster_id,node_id FROM cluster_members");
    if (members != nullptr)
    {
-      const CheckLookups &lookups = StageLookups(READ_NODES);
       int count = DBGetNumRows(members);
+      const CheckLookups &lookups = StageLookups(READ_NODES, count);
       for (int row = 0; row < count; row++)
       {
          ShowStageProgress(row, count);

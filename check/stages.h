@@ -89,10 +89,11 @@ enum LookupTable
    READ_ACTIONS = 16
 };
 
-// Chooses the lookups of a stage: per object under -t, otherwise reads the
-// tables named in |tables| (a failed read is reported once and answers every
-// lookup on it with Presence::Unknown). Ends with ReleaseLookups.
-const CheckLookups &StageLookups(int tables);
+// Chooses the lookups of a stage that tests |objects| objects: per object
+// under -t, otherwise reads the tables named in |tables| (nothing when there
+// are no objects; a failed read is reported once and answers every lookup on
+// it with Presence::Unknown). Ends with ReleaseLookups.
+const CheckLookups &StageLookups(int tables, int objects);
 void ReleaseLookups();
 
 // Keeps the tables read once in step with a repair of the same run: a
