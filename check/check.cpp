@@ -4,6 +4,8 @@
 
 #include <stdio.h>
 
+#include <chrono>
+
 #include "check/stages.h"
 #include "db/settings.h"
 #include "db/statements.h"
@@ -31,6 +33,28 @@ enum StageOutcome
 };
 const char *const kOutcomeText[] = {"PASSED", "FIXED ", "ERROR "};
 const int kOutcomeColor[] = {CONSOLE_GREEN, CONSOLE_YELLOW, CONSOLE_RED};
+
+// Progress on the stage line: shown after a stage has run this long, and
+// renewed at most this often.
+const std::chrono::milliseconds kProgressDelay(1000);
+const std::chrono::milliseconds kProgressInterval(200);
+std::chrono::steady_clock::time_point g_stageStart;
+std::chrono::steady_clock::time_point g_progressShown;
+// Characters of progress text after the stage line; the cursor stays before them.
+size_t g_progressWidth = 0;
+
+// Blanks out the progress text, so that whatever comes next (a question, a
+// failure report, the result) starts from a clean stage line.
+void ClearStageProgress()
+{
+   if (g_progressWidth == 0)
+      return;
+   std::string blank(g_progressWidth, ' ');
+   blank.append(g_progressWidth, '\b');
+   fputs(blank.c_str(), stdout);
+   fflush(stdout);
+   g_progressWidth = 0;
+}
 
 // Offers to clear a server's lock; true when the database is (now) unlocked.
 // The unlock runs before the check's transaction, so it outlives a rollback.
@@ -85,12 +109,15 @@ void BeginCheckStage(const char *label)
    SetConsoleColor(CONSOLE_NORMAL);
    printf(" %-68s", g_stageLabel.c_str());
    fflush(stdout);
+   g_stageStart = std::chrono::steady_clock::now();
+   g_progressWidth = 0;
    g_nFixedAtStageStart = g_nErrorsFixed;
    g_nFoundAtStageStart = g_nErrorsFound;
 }
 
 void EndCheckStage()
 {
+   ClearStageProgress();
    int found = g_nErrorsFound - g_nFoundAtStageStart;
    StageOutcome outcome = STAGE_PASSED;
    if (found > 0)
@@ -108,8 +135,28 @@ void EndCheckStage()
    printf("\n");
 }
 
+void ShowStageProgress(int done, int total)
+{
+   // Under -t the trace itself shows how far the stage is. The clock is read
+   // only every 256 objects.
+   if ((done & 255) != 0 || g_bShowQueries || !IsConsoleOutput())
+      return;
+   auto now = std::chrono::steady_clock::now();
+   if (now - g_stageStart < kProgressDelay || now - g_progressShown < kProgressInterval)
+      return;
+   g_progressShown = now;
+   std::string text = std::to_string(done) + "/" + std::to_string(total);
+   if (text.size() < g_progressWidth)
+      text.append(g_progressWidth - text.size(), ' ');
+   g_progressWidth = text.size();
+   text.append(g_progressWidth, '\b');
+   fputs(text.c_str(), stdout);
+   fflush(stdout);
+}
+
 DB_RESULT CheckSelect(const std::string &query)
 {
+   ClearStageProgress();
    DB_RESULT result = ExecSelect(query.c_str());
    if (result == nullptr)
       g_nSelectsFailed++;
@@ -118,6 +165,7 @@ DB_RESULT CheckSelect(const std::string &query)
 
 bool AskAboutProblem(const std::string &question)
 {
+   ClearStageProgress();
    g_nErrorsFound++;
    fputs(question.c_str(), stdout);
    return AskYesNo();
@@ -125,6 +173,7 @@ bool AskAboutProblem(const std::string &question)
 
 bool Repair(const std::string &statement)
 {
+   ClearStageProgress();
    return ExecStatement(statement.c_str());
 }
 

@@ -8,9 +8,6 @@
 
 namespace {
 
-// Names are shown cut to 63 characters.
-const int kNameSize = 64;
-
 // The properties row created for a class row that has none. Its last_modified
 // is 0, so the timestamp stage reports it again. MySQL keeps the comments
 // column as "text not null" without a default, so there the row also gets an
@@ -33,50 +30,46 @@ void CheckNodeObjects()
    if (nodes != nullptr)
    {
       int count = DBGetNumRows(nodes);
+      const CheckLookups &lookups = StageLookups(READ_PROPERTIES | READ_NSMAP, count);
       for (int row = 0; row < count; row++)
       {
+         ShowStageProgress(row, count);
          uint32_t id = DBGetFieldULong(nodes, row, 0);
-         char name[kNameSize] = "";
-         bool deleted = false;
-         DB_RESULT properties =
-            CheckSelect(FormatStatement("SELECT name,is_deleted FROM object_properties WHERE object_id=%d", SignedId(id)));
+         ObjectState properties = lookups.properties(id);
          // Without knowing whether the node is deleted, the subnet test could
          // offer to delete a node the server still keeps: skip it.
-         if (properties == nullptr)
+         if (properties.presence == Presence::Unknown)
             continue;
-         if (DBGetNumRows(properties) > 0)
-         {
-            DBGetField(properties, 0, 0, name, kNameSize);
-            deleted = DBGetFieldLong(properties, 0, 1) != 0;
-         }
-         else if (AskAboutProblem(FormatStatement("\rMissing node object %d properties. Create? (Y/N) ", SignedId(id))))
+         if (properties.presence == Presence::Missing &&
+             AskAboutProblem(FormatStatement("\rMissing node object %d properties. Create? (Y/N) ", SignedId(id))))
          {
             if (Repair(LostPropertiesInsert(id, FormatStatement("lost_node_%d", SignedId(id)))))
+            {
+               NotePropertiesCreated(id);
                g_nErrorsFixed++;
+            }
          }
-         DBFreeResult(properties);
-         if (deleted)
+         if (properties.deleted)
             continue;
 
-         DB_RESULT subnets = CheckSelect(FormatStatement("SELECT subnet_id FROM nsmap WHERE node_id=%d", SignedId(id)));
-         if (subnets == nullptr)
-            continue;
-         bool unlinked = DBGetNumRows(subnets) == 0 && DBGetFieldIPAddr(nodes, row, 1) != 0;
-         DBFreeResult(subnets);
+         bool unlinked = lookups.inSubnet(id) == Presence::Missing && DBGetFieldIPAddr(nodes, row, 1) != 0;
          if (unlinked &&
              AskAboutProblem(FormatStatement("\rUnlinked node object %d (\"%s\"). Delete? (Y/N) ", SignedId(id),
-                                              Printable(name).c_str())))
+                                              Printable(ObjectNameOf(id, properties).c_str()).c_str())))
          {
             bool deletedAll = Repair(FormatStatement("DELETE FROM nodes WHERE id=%d", SignedId(id)));
             if (deletedAll)
                deletedAll = Repair(FormatStatement("DELETE FROM acl WHERE object_id=%d", SignedId(id)));
             // The properties row goes even when the node row could not be deleted.
-            if (!Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
+            if (Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
+               NotePropertiesDeleted(id);
+            else
                deletedAll = false;
             if (deletedAll)
                g_nErrorsFixed++;
          }
       }
+      ReleaseLookups();
       DBFreeResult(nodes);
    }
    EndCheckStage();
@@ -89,45 +82,37 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table)
    if (objects != nullptr)
    {
       int count = DBGetNumRows(objects);
+      const CheckLookups &lookups = StageLookups(READ_PROPERTIES, count);
       for (int row = 0; row < count; row++)
       {
+         ShowStageProgress(row, count);
          uint32_t id = DBGetFieldULong(objects, row, 0);
-         char name[kNameSize] = "";
-         DB_RESULT properties =
-            CheckSelect(FormatStatement("SELECT name,is_deleted FROM object_properties WHERE object_id=%d", SignedId(id)));
-         if (properties != nullptr)
+         ObjectState properties = lookups.properties(id);
+         if (properties.presence == Presence::Missing &&
+             AskAboutProblem(FormatStatement("\rMissing %s object %d properties. Create? (Y/N) ", typeLabel, SignedId(id))))
          {
-            if (DBGetNumRows(properties) > 0)
+            if (Repair(LostPropertiesInsert(id, FormatStatement("lost_%s_%d", typeLabel, SignedId(id)))))
             {
-               DBGetField(properties, 0, 0, name, kNameSize);
+               NotePropertiesCreated(id);
+               g_nErrorsFixed++;
             }
-            else if (AskAboutProblem(
-                        FormatStatement("\rMissing %s object %d properties. Create? (Y/N) ", typeLabel, SignedId(id))))
-            {
-               if (Repair(LostPropertiesInsert(id, FormatStatement("lost_%s_%d", typeLabel, SignedId(id)))))
-                  g_nErrorsFixed++;
-            }
-            DBFreeResult(properties);
          }
 
          uint32_t nodeId = DBGetFieldULong(objects, row, 1);
-         DB_RESULT parent = CheckSelect(
-            FormatStatement("SELECT name FROM object_properties WHERE object_id=%d AND is_deleted=0", SignedId(nodeId)));
-         if (parent == nullptr)
-            continue;
-         bool unlinked = DBGetNumRows(parent) == 0;
-         DBFreeResult(parent);
-         if (unlinked && AskAboutProblem(FormatStatement("\rUnlinked %s object %d (\"%s\"). Delete? (Y/N) ", typeLabel,
-                                                SignedId(id), Printable(name).c_str())))
+         if (lookups.liveObject(nodeId) == Presence::Missing &&
+             AskAboutProblem(FormatStatement("\rUnlinked %s object %d (\"%s\"). Delete? (Y/N) ", typeLabel, SignedId(id),
+                                             Printable(ObjectNameOf(id, properties).c_str()).c_str())))
          {
             if (Repair(FormatStatement("DELETE FROM %s WHERE id=%d", table, SignedId(id))))
             {
                // The class row is what made the object; a leftover properties row is harmless.
-               Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id)));
+               if (Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
+                  NotePropertiesDeleted(id);
                g_nErrorsFixed++;
             }
          }
       }
+      ReleaseLookups();
       DBFreeResult(objects);
    }
    EndCheckStage();

@@ -12,29 +12,30 @@ namespace {
 const int kLongNameSize = 1024;
 const int kNameSize = 64;
 
-// The event code's high bit marks an event group.
-const uint32_t kEventGroupFlag = 0x80000000;
-
-// One pass of the policy stage: every row of |listQuery| whose id is missing
-// from the select that |existsQuery| builds for it is a problem; |question|
-// builds the question and |deleteFormat| the repair for an id. Rows already fetched are visited
-// even after a delete has removed them.
-template <typename Exists, typename Describe>
-void CheckPolicyList(const char *listQuery, Exists existsQuery, Describe question, const char *deleteFormat)
+// One pass of the policy stage: every row of |listQuery| whose id the lookup
+// |exists| (of the tables |tables|) finds missing is a problem; |question| builds the question and
+// |deleteFormat| the repair for an id. Rows already fetched are visited even
+// after a delete has removed them.
+template <typename Describe>
+void CheckPolicyList(const char *listQuery, int tables, Presence (*CheckLookups::*exists)(uint32_t), Describe question,
+                     const char *deleteFormat)
 {
    DB_RESULT list = CheckSelect(listQuery);
    if (list == nullptr)
       return;
    int count = DBGetNumRows(list);
+   const CheckLookups &lookups = StageLookups(tables, count);
    for (int row = 0; row < count; row++)
    {
+      ShowStageProgress(row, count);
       uint32_t id = DBGetFieldULong(list, row, 0);
-      // A failed existence select proves nothing: never delete on its ground.
-      if (TestPresence(existsQuery(id)) != Presence::Missing)
+      // A failed existence read proves nothing: never delete on its ground.
+      if ((lookups.*exists)(id) != Presence::Missing)
          continue;
       if (AskAboutProblem(question(id)) && Repair(FormatStatement(deleteFormat, SignedId(id))))
          g_nErrorsFixed++;
    }
+   ReleaseLookups();
    DBFreeResult(list);
 }
 
@@ -64,10 +65,12 @@ void CheckClusterMembers()
    if (members != nullptr)
    {
       int count = DBGetNumRows(members);
+      const CheckLookups &lookups = StageLookups(READ_NODES, count);
       for (int row = 0; row < count; row++)
       {
+         ShowStageProgress(row, count);
          uint32_t nodeId = DBGetFieldULong(members, row, 1);
-         if (NodeExists(nodeId) != Presence::Missing)
+         if (lookups.nodeExists(nodeId) != Presence::Missing)
             continue;
          uint32_t clusterId = DBGetFieldULong(members, row, 0);
          char name[kNameSize];
@@ -78,6 +81,7 @@ void CheckClusterMembers()
                            SignedId(nodeId))))
             g_nErrorsFixed++;
       }
+      ReleaseLookups();
       DBFreeResult(members);
    }
    EndCheckStage();
@@ -92,6 +96,7 @@ void CheckObjectTimestamps()
       int count = DBGetNumRows(objects);
       for (int row = 0; row < count; row++)
       {
+         ShowStageProgress(row, count);
          if (DBGetFieldULong(objects, row, 2) != 0)
             continue;
          uint32_t id = DBGetFieldULong(objects, row, 0);
@@ -112,25 +117,18 @@ void CheckEventPolicy()
 {
    BeginCheckStage("Checking event processing policy...");
    CheckPolicyList(
-      "SELECT object_id FROM policy_source_list",
-      [](uint32_t id) { return FormatStatement("SELECT object_id FROM object_properties WHERE object_id=%d", SignedId(id)); },
+      "SELECT object_id FROM policy_source_list", READ_PROPERTIES, &CheckLookups::objectExists,
       [](uint32_t id) { return FormatStatement("\rInvalid object ID %d used. Correct? (Y/N) ", SignedId(id)); },
       "DELETE FROM policy_source_list WHERE object_id=%d");
    CheckPolicyList(
-      "SELECT event_code FROM policy_event_list",
-      [](uint32_t code) {
-         if (code & kEventGroupFlag)
-            return FormatStatement("SELECT id FROM event_groups WHERE id=%d", SignedId(code));
-         return FormatStatement("SELECT event_code FROM event_cfg WHERE event_code=%d", SignedId(code));
-      },
+      "SELECT event_code FROM policy_event_list", READ_EVENTS, &CheckLookups::eventExists,
       [](uint32_t code) {
          return FormatStatement("\rInvalid event%s ID 0x%08X used. Correct? (Y/N) ", (code & kEventGroupFlag) ? " group" : "",
                        code);
       },
       "DELETE FROM policy_event_list WHERE event_code=%d");
    CheckPolicyList(
-      "SELECT action_id FROM policy_action_list",
-      [](uint32_t id) { return FormatStatement("SELECT action_id FROM actions WHERE action_id=%d", SignedId(id)); },
+      "SELECT action_id FROM policy_action_list", READ_ACTIONS, &CheckLookups::actionExists,
       [](uint32_t id) { return FormatStatement("\rInvalid action ID %d used. Correct? (Y/N) ", SignedId(id)); },
       "DELETE FROM policy_action_list WHERE action_id=%d");
    EndCheckStage();

@@ -19,6 +19,10 @@ enum ConsoleColor
 // first, so that the colour falls on the right characters.
 void SetConsoleColor(int attribute);
 
+// True when standard output is a terminal, where text that is written and
+// then erased again (progress) can be shown.
+bool IsConsoleOutput();
+
 // Reads one character from standard input: one key press without echo and
 // without Enter on a terminal, the next byte otherwise. Returns -1 at end of input.
 int ReadKey();

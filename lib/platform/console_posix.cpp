@@ -52,6 +52,14 @@ void SetConsoleColor(int attribute)
    fflush(stdout);
 }
 
+bool IsConsoleOutput()
+{
+   static int terminal = -1;
+   if (terminal < 0)
+      terminal = isatty(STDOUT_FILENO) ? 1 : 0;
+   return terminal == 1;
+}
+
 int ReadKey()
 {
    fflush(stdout);

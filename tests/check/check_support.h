@@ -167,6 +167,17 @@ protected:
    }
 };
 
+// Removes what -t adds to the output: each ">>> " statement echo with its line break.
+inline std::string WithoutTrace(std::string out)
+{
+   for (size_t at = out.find(">>> "); at != std::string::npos; at = out.find(">>> ", at))
+   {
+      size_t end = out.find('\n', at);
+      out.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+   }
+   return out;
+}
+
 }  // namespace checktest
 
 namespace checktest {

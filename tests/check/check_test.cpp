@@ -291,5 +291,43 @@ TEST_F(CheckCommandTest, ResultsAreColouredOnATerminal)
    EXPECT_EQ(7, run.exitCode);
 }
 
+// A stage that runs longer than a second shows how far it is, on a terminal
+// only, and blanks it out again. A trigger that sleeps holds the first node's
+// repair up; the progress is looked at every 256 objects.
+TEST_F(CheckCommandTest, SlowStageShowsProgressOnATerminalOnly)
+{
+   if (db().engine() != "pgsql" && db().engine() != "mysql")
+      GTEST_SKIP() << "a " << db().engine() << " database cannot be made to wait inside a statement";
+   AddNode(db(), 9, "10.0.0.9", 1);   // no properties row: the repair that waits
+   Plant(db(), db().engine() == "mysql" ? "START TRANSACTION" : "BEGIN");
+   for (int id = 10; id < 310; id++)
+      AddHealthyNode(db(), id, "n" + std::to_string(id));
+   Plant(db(), "COMMIT");
+   // The trigger comes after the planted rows, or they would wait too.
+   if (db().engine() == "pgsql")
+   {
+      Plant(db(), "CREATE FUNCTION kv_slow() RETURNS trigger AS $$ BEGIN PERFORM pg_sleep(1.5); RETURN NEW; END $$ "
+                  "LANGUAGE plpgsql");
+      Plant(db(), "CREATE TRIGGER kv_slow BEFORE INSERT ON object_properties FOR EACH ROW EXECUTE FUNCTION kv_slow()");
+   }
+   else
+   {
+      Plant(db(), "CREATE TRIGGER kv_slow BEFORE INSERT ON object_properties FOR EACH ROW SET @kv_slept = SLEEP(1.5)");
+   }
+
+   // Create: yes; the new row's timestamp: no; commit: no.
+   ToolRun terminal = RunToolOnTerminal({"-c", db().config(), "check"}, "YNN", {"NO_COLOR=1"});
+   const std::string shown = "256/301" + std::string(7, '\b');
+   const std::string blanked = std::string(7, ' ') + std::string(7, '\b');
+   size_t at = terminal.out.find(shown);
+   ASSERT_NE(std::string::npos, at) << terminal.out;
+   // Blanked out before the stage line is printed again with its result.
+   EXPECT_EQ(at + shown.size(), terminal.out.find(blanked + StageLine(NODES) + "[FIXED ]", at)) << terminal.out;
+
+   ToolRun piped = Check("YNN");
+   EXPECT_EQ(std::string::npos, piped.out.find("256/")) << piped.out;
+   EXPECT_EQ(std::string::npos, piped.out.find('\b')) << piped.out;
+}
+
 }  // namespace
 }  // namespace checktest
