@@ -193,9 +193,10 @@ protected:
       // One transaction: a commit per row would cost the engine a sync each.
       Plant(db(), db().engine() == "mysql" ? "START TRANSACTION" : "BEGIN");
       // The stages read their lists in the engine's own order; PostgreSQL's
-      // depends on where earlier rows lay, so there the tables start anew.
+      // depends on where earlier rows lay (also through ODBC), so there the
+      // tables start anew.
       for (const char *table : kTables)
-         Plant(db(), std::string(db().engine() == "pgsql" ? "TRUNCATE TABLE " : "DELETE FROM ") + table);
+         Plant(db(), std::string(db().syntax() == "PGSQL" ? "TRUNCATE TABLE " : "DELETE FROM ") + table);
       for (const std::string &statement : planted)
          Plant(db(), statement);
       Plant(db(), "COMMIT");
