@@ -71,12 +71,12 @@ int WaitExit(pid_t pid)
    return 128 + WTERMSIG(status);
 }
 
-}  // namespace
-
-ToolRun RunTool(const std::vector<std::string> &args, const std::string &input, const std::vector<std::string> &env)
+// Starts kvdbmgr with its standard input, output and error on three new
+// pipes; the parent keeps in[1], out[0] and err[0]. Returns the child's pid.
+pid_t StartTool(const std::vector<std::string> &args, const std::vector<std::string> &env, int in[2], int out[2],
+                int err[2])
 {
    std::vector<std::string> childEnv = ChildEnvironment(env);
-   int in[2], out[2], err[2];
    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
       abort();
    pid_t pid = fork();
@@ -93,6 +93,15 @@ ToolRun RunTool(const std::vector<std::string> &args, const std::string &input, 
    close(out[1]);
    close(err[1]);
    signal(SIGPIPE, SIG_IGN);
+   return pid;
+}
+
+}  // namespace
+
+ToolRun RunTool(const std::vector<std::string> &args, const std::string &input, const std::vector<std::string> &env)
+{
+   int in[2], out[2], err[2];
+   pid_t pid = StartTool(args, env, in, out, err);
 
    ToolRun run;
    size_t written = 0;
@@ -172,24 +181,8 @@ ToolRun RunTool(const std::vector<std::string> &args, const std::string &input, 
 ToolRun RunToolAnswering(const std::vector<std::string> &args, const std::function<std::string(int)> &atQuestion,
                          const std::vector<std::string> &env)
 {
-   std::vector<std::string> childEnv = ChildEnvironment(env);
    int in[2], out[2], err[2];
-   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0)
-      abort();
-   pid_t pid = fork();
-   if (pid == 0)
-   {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-         close(fd);
-      Exec(args, childEnv);
-   }
-   close(in[0]);
-   close(out[1]);
-   close(err[1]);
-   signal(SIGPIPE, SIG_IGN);
+   pid_t pid = StartTool(args, env, in, out, err);
 
    ToolRun run;
    int inFd = in[1];
