@@ -177,16 +177,6 @@ bool Repair(const std::string &statement)
    return ExecStatement(statement.c_str());
 }
 
-Presence TestPresence(const std::string &query)
-{
-   DB_RESULT result = CheckSelect(query);
-   if (result == nullptr)
-      return Presence::Unknown;
-   bool found = DBGetNumRows(result) > 0;
-   DBFreeResult(result);
-   return found ? Presence::Present : Presence::Missing;
-}
-
 bool RunCheckCommand()
 {
    printf("Checking database:\n");

@@ -82,6 +82,17 @@ int PropertiesFlag(uint32_t id)
 
 // Per object: the documented selects.
 
+// Runs |query| and tells whether it returned a row.
+Presence TestPresence(const std::string &query)
+{
+   DB_RESULT result = CheckSelect(query);
+   if (result == nullptr)
+      return Presence::Unknown;
+   bool found = DBGetNumRows(result) > 0;
+   DBFreeResult(result);
+   return found ? Presence::Present : Presence::Missing;
+}
+
 ObjectState SelectProperties(uint32_t id)
 {
    ObjectState state;
@@ -116,6 +127,11 @@ Presence SelectLiveObject(uint32_t id)
 Presence SelectInSubnet(uint32_t nodeId)
 {
    return TestPresence(FormatStatement("SELECT subnet_id FROM nsmap WHERE node_id=%d", SignedId(nodeId)));
+}
+
+Presence SelectNode(uint32_t nodeId)
+{
+   return TestPresence(FormatStatement("SELECT id FROM nodes WHERE id=%d", SignedId(nodeId)));
 }
 
 Presence SelectObject(uint32_t id)
@@ -184,7 +200,7 @@ Presence FindAction(uint32_t id)
    return PresenceIn(g_actions, id);
 }
 
-const CheckLookups kSelectPerObject = {SelectProperties, SelectLiveObject, SelectInSubnet, NodeExists,
+const CheckLookups kSelectPerObject = {SelectProperties, SelectLiveObject, SelectInSubnet, SelectNode,
                                        SelectObject,     SelectEvent,      SelectAction};
 const CheckLookups kReadOnce = {FindProperties, FindLiveObject, FindInSubnet, FindNode,
                                 FindObject,     FindEvent,      FindAction};

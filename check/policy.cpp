@@ -39,8 +39,8 @@ void CheckPolicyList(const char *listQuery, int tables, Presence (*CheckLookups:
    DBFreeResult(list);
 }
 
-}  // namespace
-
+// The object's name from object_properties, cut to |size|-1 characters, or
+// "<unknown>" when there is no such row or the select failed. Returns |buffer|.
 char *LookupObjectName(uint32_t objectId, char *buffer, int size)
 {
    snprintf(buffer, (size_t)size, "%s", "<unknown>");
@@ -53,10 +53,7 @@ char *LookupObjectName(uint32_t objectId, char *buffer, int size)
    return buffer;
 }
 
-Presence NodeExists(uint32_t nodeId)
-{
-   return TestPresence(FormatStatement("SELECT id FROM nodes WHERE id=%d", SignedId(nodeId)));
-}
+}  // namespace
 
 void CheckClusterMembers()
 {

@@ -45,9 +45,6 @@ enum class Presence
    Unknown   // the select failed (already reported): nothing may be repaired on that ground
 };
 
-// Runs |query| and tells whether it returned a row.
-Presence TestPresence(const std::string &query);
-
 // What a stage knows of an object's properties row.
 struct ObjectState
 {
@@ -128,10 +125,3 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table);
 void CheckClusterMembers();
 void CheckObjectTimestamps();
 void CheckEventPolicy();
-
-// The object's name from object_properties, cut to |size|-1 characters, or
-// "<unknown>" when there is no such row or the select failed. Returns |buffer|.
-char *LookupObjectName(uint32_t objectId, char *buffer, int size);
-
-// Whether the nodes table has a row with |nodeId|.
-Presence NodeExists(uint32_t nodeId);
