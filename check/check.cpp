@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <chrono>
+#include <functional>
 
 #include "check/stages.h"
 #include "db/settings.h"
@@ -13,16 +14,26 @@
 #include "lib/platform/console.h"
 #include "maint/lock.h"
 
-int g_nErrorsFound = 0;
-int g_nErrorsFixed = 0;
-int g_nSelectsFailed = 0;
-
 namespace {
+
+// Problems found and repaired. Only AskAndRepair adds to them, so the stage
+// results and the summary cannot disagree with the questions asked.
+struct ProblemTally
+{
+   int found = 0;
+   int fixed = 0;
+};
+// So far in this run; it only grows.
+ProblemTally runTally;
+// runTally when the current stage began.
+ProblemTally stageStartTally;
+
+// Selects of this run that failed. A check that could not look at everything
+// has not shown that the database is sound.
+int selectsFailed = 0;
 
 // The label of the current stage, kept to print the stage line again.
 std::string g_stageLabel;
-int g_nFoundAtStageStart = 0;
-int g_nFixedAtStageStart = 0;
 
 // The result of a stage and how it is shown: six characters wide, in its colour.
 enum StageOutcome
@@ -68,16 +79,16 @@ bool PassLockGate()
 // the database is left without a known error.
 bool FinishTransaction()
 {
-   if (g_nErrorsFound == 0)
+   if (runTally.found == 0)
    {
       printf("Database doesn't contain any errors\n");
       CommitTransaction();  // nothing was changed: a failure is reported, nothing is lost
       return true;
    }
-   printf("%d errors was found, %d errors was corrected\n", g_nErrorsFound, g_nErrorsFixed);
-   bool allFixed = g_nErrorsFound == g_nErrorsFixed;
+   printf("%d errors was found, %d errors was corrected\n", runTally.found, runTally.fixed);
+   bool allFixed = runTally.found == runTally.fixed;
    fputs(allFixed ? "All errors in database was fixed\n" : "Database still contain errors\n", stdout);
-   if (g_nErrorsFixed == 0)
+   if (runTally.fixed == 0)
    {
       RollbackTransaction();
       return false;
@@ -111,18 +122,17 @@ void BeginCheckStage(const char *label)
    fflush(stdout);
    g_stageStart = std::chrono::steady_clock::now();
    g_progressWidth = 0;
-   g_nFixedAtStageStart = g_nErrorsFixed;
-   g_nFoundAtStageStart = g_nErrorsFound;
+   stageStartTally = runTally;
 }
 
 void EndCheckStage()
 {
    ClearStageProgress();
-   int found = g_nErrorsFound - g_nFoundAtStageStart;
+   int found = runTally.found - stageStartTally.found;
    StageOutcome outcome = STAGE_PASSED;
    if (found > 0)
    {
-      outcome = (g_nErrorsFixed - g_nFixedAtStageStart == found) ? STAGE_FIXED : STAGE_ERROR;
+      outcome = (runTally.fixed - stageStartTally.fixed == found) ? STAGE_FIXED : STAGE_ERROR;
       BeginCheckStage(nullptr);
    }
    SetConsoleColor(CONSOLE_WHITE);
@@ -159,16 +169,24 @@ DB_RESULT CheckSelect(const std::string &query)
    ClearStageProgress();
    DB_RESULT result = ExecSelect(query.c_str());
    if (result == nullptr)
-      g_nSelectsFailed++;
+      selectsFailed++;
    return result;
 }
 
-bool AskAboutProblem(const std::string &question)
+bool AskAndRepair(const std::string &question, const std::function<bool()> &repair)
 {
    ClearStageProgress();
-   g_nErrorsFound++;
+   runTally.found++;
    fputs(question.c_str(), stdout);
-   return AskYesNo();
+   if (!AskYesNo() || !repair())
+      return false;
+   runTally.fixed++;
+   return true;
+}
+
+bool AskAndRepair(const std::string &question, const std::string &statement)
+{
+   return AskAndRepair(question, [&statement] { return Repair(statement); });
 }
 
 bool Repair(const std::string &statement)
@@ -203,5 +221,5 @@ bool RunCheckCommand()
 
    bool sound = FinishTransaction();
    printf("Database check %s\n", "completed");
-   return sound && g_nSelectsFailed == 0;
+   return sound && selectsFailed == 0;
 }

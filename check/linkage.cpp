@@ -21,6 +21,32 @@ std::string LostPropertiesInsert(uint32_t id, const std::string &name)
                  mysql ? ",comments" : "", SignedId(id), name.c_str(), mysql ? ",'#00'" : "");
 }
 
+// Deletes a node outside every subnet: its row, its access rights and its
+// properties row. True when all three went.
+bool DeleteUnlinkedNode(uint32_t id)
+{
+   bool deletedAll = Repair(FormatStatement("DELETE FROM nodes WHERE id=%d", SignedId(id))) &&
+                     Repair(FormatStatement("DELETE FROM acl WHERE object_id=%d", SignedId(id)));
+   // The properties row goes even when the node row could not be deleted.
+   if (Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
+      NotePropertiesDeleted(id);
+   else
+      deletedAll = false;
+   return deletedAll;
+}
+
+// Deletes an interface or network service (a row of |table|) whose node is
+// gone, then its properties row. True when the class row went: that row is
+// what made the object, so a leftover properties row is harmless.
+bool DeleteUnlinkedSubObject(const char *table, uint32_t id)
+{
+   if (!Repair(FormatStatement("DELETE FROM %s WHERE id=%d", table, SignedId(id))))
+      return false;
+   if (Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
+      NotePropertiesDeleted(id);
+   return true;
+}
+
 }  // namespace
 
 void CheckNodeObjects()
@@ -41,33 +67,17 @@ void CheckNodeObjects()
          if (properties.presence == Presence::Unknown)
             continue;
          if (properties.presence == Presence::Missing &&
-             AskAboutProblem(FormatStatement("\rMissing node object %d properties. Create? (Y/N) ", SignedId(id))))
-         {
-            if (Repair(LostPropertiesInsert(id, FormatStatement("lost_node_%d", SignedId(id)))))
-            {
-               NotePropertiesCreated(id);
-               g_nErrorsFixed++;
-            }
-         }
+             AskAndRepair(FormatStatement("\rMissing node object %d properties. Create? (Y/N) ", SignedId(id)),
+                          LostPropertiesInsert(id, FormatStatement("lost_node_%d", SignedId(id)))))
+            NotePropertiesCreated(id);
          if (properties.deleted)
             continue;
 
          bool unlinked = lookups.inSubnet(id) == Presence::Missing && DBGetFieldIPAddr(nodes, row, 1) != 0;
-         if (unlinked &&
-             AskAboutProblem(FormatStatement("\rUnlinked node object %d (\"%s\"). Delete? (Y/N) ", SignedId(id),
-                                              Printable(ObjectNameOf(id, properties).c_str()).c_str())))
-         {
-            bool deletedAll = Repair(FormatStatement("DELETE FROM nodes WHERE id=%d", SignedId(id)));
-            if (deletedAll)
-               deletedAll = Repair(FormatStatement("DELETE FROM acl WHERE object_id=%d", SignedId(id)));
-            // The properties row goes even when the node row could not be deleted.
-            if (Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
-               NotePropertiesDeleted(id);
-            else
-               deletedAll = false;
-            if (deletedAll)
-               g_nErrorsFixed++;
-         }
+         if (unlinked)
+            AskAndRepair(FormatStatement("\rUnlinked node object %d (\"%s\"). Delete? (Y/N) ", SignedId(id),
+                                         Printable(ObjectNameOf(id, properties).c_str()).c_str()),
+                         [id] { return DeleteUnlinkedNode(id); });
       }
       ReleaseLookups();
       DBFreeResult(nodes);
@@ -89,28 +99,15 @@ void CheckNodeSubObjects(const char *typeLabel, const char *table)
          uint32_t id = DBGetFieldULong(objects, row, 0);
          ObjectState properties = lookups.properties(id);
          if (properties.presence == Presence::Missing &&
-             AskAboutProblem(FormatStatement("\rMissing %s object %d properties. Create? (Y/N) ", typeLabel, SignedId(id))))
-         {
-            if (Repair(LostPropertiesInsert(id, FormatStatement("lost_%s_%d", typeLabel, SignedId(id)))))
-            {
-               NotePropertiesCreated(id);
-               g_nErrorsFixed++;
-            }
-         }
+             AskAndRepair(FormatStatement("\rMissing %s object %d properties. Create? (Y/N) ", typeLabel, SignedId(id)),
+                          LostPropertiesInsert(id, FormatStatement("lost_%s_%d", typeLabel, SignedId(id)))))
+            NotePropertiesCreated(id);
 
          uint32_t nodeId = DBGetFieldULong(objects, row, 1);
-         if (lookups.liveObject(nodeId) == Presence::Missing &&
-             AskAboutProblem(FormatStatement("\rUnlinked %s object %d (\"%s\"). Delete? (Y/N) ", typeLabel, SignedId(id),
-                                             Printable(ObjectNameOf(id, properties).c_str()).c_str())))
-         {
-            if (Repair(FormatStatement("DELETE FROM %s WHERE id=%d", table, SignedId(id))))
-            {
-               // The class row is what made the object; a leftover properties row is harmless.
-               if (Repair(FormatStatement("DELETE FROM object_properties WHERE object_id=%d", SignedId(id))))
-                  NotePropertiesDeleted(id);
-               g_nErrorsFixed++;
-            }
-         }
+         if (lookups.liveObject(nodeId) == Presence::Missing)
+            AskAndRepair(FormatStatement("\rUnlinked %s object %d (\"%s\"). Delete? (Y/N) ", typeLabel, SignedId(id),
+                                         Printable(ObjectNameOf(id, properties).c_str()).c_str()),
+                         [table, id] { return DeleteUnlinkedSubObject(table, id); });
       }
       ReleaseLookups();
       DBFreeResult(objects);

@@ -32,8 +32,7 @@ void CheckPolicyList(const char *listQuery, int tables, Presence (*CheckLookups:
       // A failed existence read proves nothing: never delete on its ground.
       if ((lookups.*exists)(id) != Presence::Missing)
          continue;
-      if (AskAboutProblem(question(id)) && Repair(FormatStatement(deleteFormat, SignedId(id))))
-         g_nErrorsFixed++;
+      AskAndRepair(question(id), FormatStatement(deleteFormat, SignedId(id)));
    }
    ReleaseLookups();
    DBFreeResult(list);
@@ -72,11 +71,10 @@ void CheckClusterMembers()
          uint32_t clusterId = DBGetFieldULong(members, row, 0);
          char name[kNameSize];
          LookupObjectName(clusterId, name, kNameSize);
-         if (AskAboutProblem(FormatStatement("\rCluster object %s [%d] refers to non-existing node %d. Dereference? (Y/N) ",
-                                    Printable(name).c_str(), SignedId(clusterId), SignedId(nodeId))) &&
-             Repair(FormatStatement("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", SignedId(clusterId),
-                           SignedId(nodeId))))
-            g_nErrorsFixed++;
+         AskAndRepair(FormatStatement("\rCluster object %s [%d] refers to non-existing node %d. Dereference? (Y/N) ",
+                                      Printable(name).c_str(), SignedId(clusterId), SignedId(nodeId)),
+                      FormatStatement("DELETE FROM cluster_members WHERE cluster_id=%d AND node_id=%d", SignedId(clusterId),
+                                      SignedId(nodeId)));
       }
       ReleaseLookups();
       DBFreeResult(members);
@@ -99,11 +97,13 @@ void CheckObjectTimestamps()
          uint32_t id = DBGetFieldULong(objects, row, 0);
          char name[kLongNameSize];
          DBGetField(objects, row, 1, name, kLongNameSize);
-         if (AskAboutProblem(FormatStatement("\rObject %d [%s] has invalid timestamp. Correct? (Y/N) ", SignedId(id),
-                                             Printable(name).c_str())) &&
-             Repair(FormatStatement("UPDATE object_properties SET last_modified=%ld WHERE object_id=%d", (long)time(nullptr),
-                           SignedId(id))))
-            g_nErrorsFixed++;
+         // The time of the repair, read once the operator has answered.
+         AskAndRepair(FormatStatement("\rObject %d [%s] has invalid timestamp. Correct? (Y/N) ", SignedId(id),
+                                      Printable(name).c_str()),
+                      [id] {
+                         return Repair(FormatStatement("UPDATE object_properties SET last_modified=%ld WHERE object_id=%d",
+                                                       (long)time(nullptr), SignedId(id)));
+                      });
       }
       DBFreeResult(objects);
    }

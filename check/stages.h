@@ -1,20 +1,14 @@
 // The stages of the check command and the frame they share: the stage line,
-// the problem counters, and the few helpers the stages have in common.
+// the question that counts a problem and its repair, and the few helpers the
+// stages have in common.
 #pragma once
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 
 #include "lib/kvsrv/kvsrv.h"
-
-// Problems found and repaired so far in this run; they only grow.
-extern int g_nErrorsFound;
-extern int g_nErrorsFixed;
-
-// Selects of this run that failed. A check that could not look at everything
-// has not shown that the database is sound.
-extern int g_nSelectsFailed;
 
 // Starts a stage: prints "*", a blank and |label| padded to 68 characters, with
 // no line break, and takes a snapshot of the counters. With a null |label| it
@@ -26,15 +20,20 @@ void BeginCheckStage(const char *label);
 // [ERROR ] (at least one not).
 void EndCheckStage();
 
-// Runs a select through ExecSelect, counting a failure in g_nSelectsFailed.
-// Returns the result (freed by the caller) or nullptr.
+// Runs a select through ExecSelect, counting a failure against the check's
+// result. Returns the result (freed by the caller) or nullptr.
 DB_RESULT CheckSelect(const std::string &query);
 
-// Counts one problem, prints |question| (which starts with "\r" and ends with
-// "(Y/N) ") and returns the operator's answer.
-bool AskAboutProblem(const std::string &question);
+// Counts one problem and prints |question| (which starts with "\r" and ends
+// with "(Y/N) "). When the operator answers yes it runs |repair|, which tells
+// whether the problem is gone; only then is the problem counted as fixed.
+// Returns true when it was. Every problem goes through here, so that the stage
+// results and the summary agree with the questions asked.
+bool AskAndRepair(const std::string &question, const std::function<bool()> &repair);
+// The same with a repair of one statement.
+bool AskAndRepair(const std::string &question, const std::string &statement);
 
-// Runs a repair statement; true when it succeeded.
+// Runs one statement of a repair; true when it succeeded.
 bool Repair(const std::string &statement);
 
 // The answer of an existence test.
