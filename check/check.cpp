@@ -33,7 +33,7 @@ ProblemTally stageStartTally;
 int selectsFailed = 0;
 
 // The label of the current stage, kept to print the stage line again.
-std::string g_stageLabel;
+std::string stageLabel;
 
 // The result of a stage and how it is shown: six characters wide, in its colour.
 enum StageOutcome
@@ -49,27 +49,29 @@ const int kOutcomeColor[] = {CONSOLE_GREEN, CONSOLE_YELLOW, CONSOLE_RED};
 // renewed at most this often.
 const std::chrono::milliseconds kProgressDelay(1000);
 const std::chrono::milliseconds kProgressInterval(200);
-std::chrono::steady_clock::time_point g_stageStart;
-std::chrono::steady_clock::time_point g_progressShown;
+std::chrono::steady_clock::time_point stageStart;
+std::chrono::steady_clock::time_point progressShown;
 // Characters of progress text after the stage line; the cursor stays before them.
-size_t g_progressWidth = 0;
+size_t progressWidth = 0;
 
 // Blanks out the progress text, so that whatever comes next (a question, a
 // failure report, the result) starts from a clean stage line.
 void ClearStageProgress()
 {
-   if (g_progressWidth == 0)
+   if (progressWidth == 0)
       return;
-   std::string blank(g_progressWidth, ' ');
-   blank.append(g_progressWidth, '\b');
+   std::string blank(progressWidth, ' ');
+   blank.append(progressWidth, '\b');
    fputs(blank.c_str(), stdout);
    fflush(stdout);
-   g_progressWidth = 0;
+   progressWidth = 0;
 }
 
-// Offers to clear a server's lock; true when the database is (now) unlocked.
-// The unlock runs before the check's transaction, so it outlives a rollback.
-bool PassLockGate()
+// Offers to remove a server's lock by force and, when the operator agrees,
+// removes it, so that the check starts on an unlocked database. True when the
+// database is (now) unlocked. The unlock runs before the check's transaction,
+// so it outlives a rollback of the repairs.
+bool OfferUnlockBeforeCheck()
 {
    UnlockOutcome outcome = OfferForcedUnlock();
    return outcome == UNLOCK_NOT_LOCKED || outcome == UNLOCK_REMOVED;
@@ -114,14 +116,14 @@ bool FinishTransaction()
 void BeginCheckStage(const char *label)
 {
    if (label != nullptr)
-      g_stageLabel = label;
+      stageLabel = label;
    SetConsoleColor(CONSOLE_WHITE);
    fputs("*", stdout);
    SetConsoleColor(CONSOLE_NORMAL);
-   printf(" %-68s", g_stageLabel.c_str());
+   printf(" %-68s", stageLabel.c_str());
    fflush(stdout);
-   g_stageStart = std::chrono::steady_clock::now();
-   g_progressWidth = 0;
+   stageStart = std::chrono::steady_clock::now();
+   progressWidth = 0;
    stageStartTally = runTally;
 }
 
@@ -152,14 +154,14 @@ void ShowStageProgress(int done, int total)
    if ((done & 255) != 0 || g_bShowQueries || !IsConsoleOutput())
       return;
    auto now = std::chrono::steady_clock::now();
-   if (now - g_stageStart < kProgressDelay || now - g_progressShown < kProgressInterval)
+   if (now - stageStart < kProgressDelay || now - progressShown < kProgressInterval)
       return;
-   g_progressShown = now;
+   progressShown = now;
    std::string text = std::to_string(done) + "/" + std::to_string(total);
-   if (text.size() < g_progressWidth)
-      text.append(g_progressWidth - text.size(), ' ');
-   g_progressWidth = text.size();
-   text.append(g_progressWidth, '\b');
+   if (text.size() < progressWidth)
+      text.append(progressWidth - text.size(), ' ');
+   progressWidth = text.size();
+   text.append(progressWidth, '\b');
    fputs(text.c_str(), stdout);
    fflush(stdout);
 }
@@ -198,7 +200,7 @@ bool Repair(const std::string &statement)
 bool RunCheckCommand()
 {
    printf("Checking database:\n");
-   if (!PassFormatVersionGate(ReadFormatVersion()) || !PassLockGate())
+   if (!PassFormatVersionGate(ReadFormatVersion()) || !OfferUnlockBeforeCheck())
    {
       printf("Database check %s\n", "aborted");
       return false;

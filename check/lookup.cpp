@@ -25,16 +25,16 @@ struct IdTable
    std::vector<std::pair<uint32_t, uint32_t>> rows;
 };
 
-IdTable g_properties;
-IdTable g_nsmap;
-IdTable g_nodes;
-IdTable g_events;
-IdTable g_eventGroups;
-IdTable g_actions;
+IdTable propertiesTable;
+IdTable nsmapTable;
+IdTable nodesTable;
+IdTable eventsTable;
+IdTable eventGroupsTable;
+IdTable actionsTable;
 
 // Properties rows created (flag 0) or deleted (-1) by repairs after the table
 // was read; consulted first.
-std::unordered_map<uint32_t, int> g_propertiesChanges;
+std::unordered_map<uint32_t, int> propertiesChanges;
 
 void ReadIdTable(IdTable &table, const char *query, bool withFlag)
 {
@@ -74,10 +74,10 @@ Presence PresenceIn(const IdTable &table, uint32_t id)
 // The is_deleted flag of the object's properties row, -1 when it has none.
 int PropertiesFlag(uint32_t id)
 {
-   auto change = g_propertiesChanges.find(id);
-   if (change != g_propertiesChanges.end())
+   auto change = propertiesChanges.find(id);
+   if (change != propertiesChanges.end())
       return change->second;
-   return FindId(g_properties, id);
+   return FindId(propertiesTable, id);
 }
 
 // Per object: the documented selects.
@@ -156,7 +156,7 @@ Presence SelectAction(uint32_t id)
 ObjectState FindProperties(uint32_t id)
 {
    ObjectState state;
-   if (g_properties.failed)
+   if (propertiesTable.failed)
       return state;
    int flag = PropertiesFlag(id);
    state.presence = flag >= 0 ? Presence::Present : Presence::Missing;
@@ -168,36 +168,36 @@ ObjectState FindProperties(uint32_t id)
 
 Presence FindLiveObject(uint32_t id)
 {
-   if (g_properties.failed)
+   if (propertiesTable.failed)
       return Presence::Unknown;
    return PropertiesFlag(id) == 0 ? Presence::Present : Presence::Missing;
 }
 
 Presence FindObject(uint32_t id)
 {
-   if (g_properties.failed)
+   if (propertiesTable.failed)
       return Presence::Unknown;
    return PropertiesFlag(id) >= 0 ? Presence::Present : Presence::Missing;
 }
 
 Presence FindInSubnet(uint32_t nodeId)
 {
-   return PresenceIn(g_nsmap, nodeId);
+   return PresenceIn(nsmapTable, nodeId);
 }
 
 Presence FindNode(uint32_t nodeId)
 {
-   return PresenceIn(g_nodes, nodeId);
+   return PresenceIn(nodesTable, nodeId);
 }
 
 Presence FindEvent(uint32_t code)
 {
-   return PresenceIn((code & kEventGroupFlag) ? g_eventGroups : g_events, code);
+   return PresenceIn((code & kEventGroupFlag) ? eventGroupsTable : eventsTable, code);
 }
 
 Presence FindAction(uint32_t id)
 {
-   return PresenceIn(g_actions, id);
+   return PresenceIn(actionsTable, id);
 }
 
 const CheckLookups kSelectPerObject = {SelectProperties, SelectLiveObject, SelectInSubnet, SelectNode,
@@ -215,38 +215,38 @@ const CheckLookups &StageLookups(int tables, int objects)
    if (objects == 0)
       tables = 0;
    if (tables & READ_PROPERTIES)
-      ReadIdTable(g_properties, "SELECT object_id,is_deleted FROM object_properties", true);
+      ReadIdTable(propertiesTable, "SELECT object_id,is_deleted FROM object_properties", true);
    if (tables & READ_NSMAP)
-      ReadIdTable(g_nsmap, "SELECT node_id FROM nsmap", false);
+      ReadIdTable(nsmapTable, "SELECT node_id FROM nsmap", false);
    if (tables & READ_NODES)
-      ReadIdTable(g_nodes, "SELECT id FROM nodes", false);
+      ReadIdTable(nodesTable, "SELECT id FROM nodes", false);
    if (tables & READ_EVENTS)
    {
-      ReadIdTable(g_events, "SELECT event_code FROM event_cfg", false);
-      ReadIdTable(g_eventGroups, "SELECT id FROM event_groups", false);
+      ReadIdTable(eventsTable, "SELECT event_code FROM event_cfg", false);
+      ReadIdTable(eventGroupsTable, "SELECT id FROM event_groups", false);
    }
    if (tables & READ_ACTIONS)
-      ReadIdTable(g_actions, "SELECT action_id FROM actions", false);
+      ReadIdTable(actionsTable, "SELECT action_id FROM actions", false);
    return kReadOnce;
 }
 
 void ReleaseLookups()
 {
-   for (IdTable *table : {&g_properties, &g_nsmap, &g_nodes, &g_events, &g_eventGroups, &g_actions})
+   for (IdTable *table : {&propertiesTable, &nsmapTable, &nodesTable, &eventsTable, &eventGroupsTable, &actionsTable})
       *table = IdTable();
-   g_propertiesChanges.clear();
+   propertiesChanges.clear();
 }
 
 void NotePropertiesCreated(uint32_t objectId)
 {
-   if (g_properties.loaded)
-      g_propertiesChanges[objectId] = 0;
+   if (propertiesTable.loaded)
+      propertiesChanges[objectId] = 0;
 }
 
 void NotePropertiesDeleted(uint32_t objectId)
 {
-   if (g_properties.loaded)
-      g_propertiesChanges[objectId] = -1;
+   if (propertiesTable.loaded)
+      propertiesChanges[objectId] = -1;
 }
 
 std::string ObjectNameOf(uint32_t objectId, ObjectState &state)
