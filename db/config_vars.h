@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
+
 // What a read of a variable found. A failed select is not "missing": a caller
 // that would put a default in place of the stored value must tell them apart.
 enum ConfigRead
@@ -22,6 +24,14 @@ enum ConfigRead
 bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue);
 // The same, telling a missing variable from a failed select.
 ConfigRead ReadConfigText(const char *name, char *buffer, size_t size, const char *defaultValue);
+
+// Reads the variable |name| for the tool's own bookkeeping (the dialect, the
+// format version, the lock, ...): the select goes straight to the driver, is
+// not echoed under -t, and its failure is not reported, so that the caller
+// decides what a failure means. Every name is looked up, whatever its length.
+// When found and |value| is given, it gets the stored text whole: neither
+// decoded nor cut, since callers differ in both; otherwise |value| is untouched.
+ConfigRead ReadConfigQuietly(const char *name, std::string *value = nullptr);
 
 // Reads the variable as a number in C notation (0x… hexadecimal, 0… octal,
 // else decimal; conversion stops at the first character that does not fit, and

@@ -7,9 +7,11 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "check/check.h"
+#include "db/config_vars.h"
 #include "db/dialects.h"
 #include "db/settings.h"
 #include "lib/kvsrv/kvsrv.h"
@@ -95,12 +97,13 @@ const CommandRow *FindCommand(const char *word)
    return nullptr;
 }
 
-// Reads DBSyntax straight from the driver (no trace, no failure report) and
-// sets g_nSyntax. Returns the exit code to stop with, or EXIT_DONE.
+// Reads DBSyntax quietly and sets g_nSyntax. Returns the exit code to stop
+// with, or EXIT_DONE.
 int DetectDialect()
 {
-   DB_RESULT result = DBSelect(g_hConnection, "SELECT var_value FROM config WHERE var_name='DBSyntax'");
-   if (result == nullptr)
+   std::string stored;
+   ConfigRead read = ReadConfigQuietly("DBSyntax", &stored);
+   if (read == CONFIG_READ_FAILED)
    {
       printf("Unable to determine database syntax\n");
       fflush(stdout);
@@ -110,13 +113,14 @@ int DetectDialect()
               g_szDbName);
       return EXIT_SYNTAX_QUERY;
    }
+   // Room for every dialect name; a longer value is cut (before decoding)
+   // and named in the message as far as it fits.
    char text[16] = "UNKNOWN";
-   if (DBGetNumRows(result) > 0)
+   if (read == CONFIG_FOUND)
    {
-      DBGetField(result, 0, 0, text, sizeof(text));
+      snprintf(text, sizeof(text), "%s", stored.c_str());
       DecodeSQLString(text);
    }
-   DBFreeResult(result);
    int syntax = FindDialect(text);
    if (syntax >= 0)
    {
