@@ -92,11 +92,6 @@ ConfigRead ReadConfigQuietly(const char *name, std::string *value)
    return TakeValue(DBSelect(g_hConnection, ValueQuery(name).c_str()), value);
 }
 
-bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue)
-{
-   return ReadConfigText(name, buffer, size, defaultValue) == CONFIG_FOUND;
-}
-
 ConfigRead ReadConfigInt(const char *name, int32_t defaultValue, int32_t *value)
 {
    char text[64];
@@ -111,20 +106,6 @@ ConfigRead ReadConfigUInt(const char *name, uint32_t defaultValue, uint32_t *val
    ConfigRead read = ReadConfigText(name, text, sizeof(text), "");
    *value = (read == CONFIG_FOUND) ? ToUInt32(text) : defaultValue;
    return read;
-}
-
-int32_t FetchConfigInt(const char *name, int32_t defaultValue)
-{
-   int32_t value;
-   ReadConfigInt(name, defaultValue, &value);
-   return value;
-}
-
-uint32_t FetchConfigUInt(const char *name, uint32_t defaultValue)
-{
-   uint32_t value;
-   ReadConfigUInt(name, defaultValue, &value);
-   return value;
 }
 
 bool PutConfigVariable(const char *name, const char *value, int isVisible, int needServerRestart, bool overwrite)

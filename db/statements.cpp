@@ -123,16 +123,6 @@ DB_RESULT ExecSelect(const char *query)
    return nullptr;
 }
 
-bool RowExists(const char *query)
-{
-   DB_RESULT result = ExecSelect(query);
-   if (result == nullptr)
-      return false;
-   int rows = DBGetNumRows(result);
-   DBFreeResult(result);
-   return rows > 0;
-}
-
 std::string Printable(const char *text)
 {
    std::string shown;
