@@ -14,6 +14,7 @@
 #include "db/config_vars.h"
 #include "db/dialects.h"
 #include "db/settings.h"
+#include "lib/korvel/korvel.h"
 #include "lib/kvsrv/kvsrv.h"
 #include "lib/platform/console.h"
 #include "maint/batch.h"
@@ -24,6 +25,9 @@
 #include "upgrade/dry_run.h"
 #include "upgrade/upgrade.h"
 
+namespace {
+
+// The keywords read from the server configuration file.
 const ConfigTemplateEntry ConfigTemplate[] = {
    {"CodePage", CT_STRING, 0, 0, sizeof(g_szCodePage), 0, g_szCodePage},
    {"CreateCrashDumps", CT_IGNORE, 0, 0, 0, 0, nullptr},
@@ -38,8 +42,6 @@ const ConfigTemplateEntry ConfigTemplate[] = {
    {"LogFile", CT_IGNORE, 0, 0, 0, 0, nullptr},
    {"Module", CT_IGNORE, 0, 0, 0, 0, nullptr},
    {"", CT_END_OF_LIST, 0, 0, 0, 0, nullptr}};
-
-namespace {
 
 const char kBanner[] = "Korvel Database Manager Version " KV_VERSION "\n\n";
 

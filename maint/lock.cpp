@@ -9,9 +9,10 @@
 #include "db/config_vars.h"
 #include "db/statements.h"
 
-const char *const FORCED_UNLOCK_STATEMENT = "UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'";
-
 namespace {
+
+// The statement that clears the lock by force (unlock, and check through OfferForcedUnlock).
+const char kForcedUnlockStatement[] = "UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'";
 
 const int kLockTextSize = 256;
 
@@ -60,7 +61,7 @@ UnlockOutcome OfferForcedUnlock()
           Printable(info).c_str());
    if (!AskYesNo())
       return UNLOCK_DECLINED;
-   if (!ExecStatement(FORCED_UNLOCK_STATEMENT))
+   if (!ExecStatement(kForcedUnlockStatement))
       return UNLOCK_FAILED;
    printf("Database lock removed\n");
    return UNLOCK_REMOVED;
