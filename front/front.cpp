@@ -16,7 +16,7 @@
 #include "db/settings.h"
 #include "lib/korvel/korvel.h"
 #include "lib/kvsrv/kvsrv.h"
-#include "lib/platform/console.h"
+#include "lib/platform/config_path.h"
 #include "maint/batch.h"
 #include "maint/init.h"
 #include "maint/lock.h"
