@@ -27,9 +27,12 @@
 
 namespace {
 
+// The CodePage keyword of the server configuration: accepted and stored, not used.
+char codePage[260] = "ACP";
+
 // The keywords read from the server configuration file.
 const ConfigTemplateEntry ConfigTemplate[] = {
-   {"CodePage", CT_STRING, 0, 0, sizeof(g_szCodePage), 0, g_szCodePage},
+   {"CodePage", CT_STRING, 0, 0, sizeof(codePage), 0, codePage},
    {"CreateCrashDumps", CT_IGNORE, 0, 0, 0, 0, nullptr},
    {"DBDriver", CT_STRING, 0, 0, sizeof(g_szDbDriver), 0, g_szDbDriver},
    {"DBDrvParams", CT_STRING, 0, 0, sizeof(g_szDbDrvParams), 0, g_szDbDrvParams},
