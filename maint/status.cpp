@@ -18,7 +18,7 @@
 namespace {
 
 // Standard output as it was before DivertOutputForJson, or -1.
-int s_jsonFd = -1;
+int jsonFd = -1;
 
 // Reads one lock text quietly, as lock.cpp reads it: status traces nothing and
 // a failed read is one of its facts, not an error report. |value| gets the
@@ -183,8 +183,8 @@ std::string JsonDocument(const StatusFacts &facts)
 void DivertOutputForJson()
 {
    fflush(stdout);
-   s_jsonFd = dup(STDOUT_FILENO);
-   if (s_jsonFd >= 0)
+   jsonFd = dup(STDOUT_FILENO);
+   if (jsonFd >= 0)
       dup2(STDERR_FILENO, STDOUT_FILENO);
 }
 
@@ -198,7 +198,7 @@ bool RunStatusCommand()
    }
    std::string json = JsonDocument(facts);
    fflush(stdout);
-   int fd = s_jsonFd >= 0 ? s_jsonFd : STDOUT_FILENO;
+   int fd = jsonFd >= 0 ? jsonFd : STDOUT_FILENO;
    for (size_t done = 0; done < json.size();)
    {
       ssize_t n = write(fd, json.data() + done, json.size() - done);
