@@ -3,6 +3,7 @@
 
 #include <ctype.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -54,6 +55,18 @@ uint32_t ToUInt32(const char *text)
    return negative ? (uint32_t)(0u - (uint32_t)magnitude) : (uint32_t)magnitude;
 }
 
+// Takes the first row's value from the result of ValueQuery and frees it.
+ConfigRead TakeValue(DB_RESULT result, std::string *value)
+{
+   if (result == nullptr)
+      return CONFIG_READ_FAILED;
+   bool found = DBGetNumRows(result) > 0;
+   if (found && value != nullptr)
+      *value = DBGetFieldText(result, 0, 0);
+   DBFreeResult(result);
+   return found ? CONFIG_FOUND : CONFIG_MISSING;
+}
+
 }  // namespace
 
 ConfigRead ReadConfigText(const char *name, char *buffer, size_t size, const char *defaultValue)
@@ -64,22 +77,19 @@ ConfigRead ReadConfigText(const char *name, char *buffer, size_t size, const cha
    buffer[size - 1] = 0;
    if (strlen(name) > kMaxNameLength)
       return CONFIG_MISSING;
-   DB_RESULT result = ExecSelect(ValueQuery(name).c_str());
-   if (result == nullptr)
-      return CONFIG_READ_FAILED;
-   bool found = DBGetNumRows(result) > 0;
-   if (found)
+   std::string value;
+   ConfigRead read = TakeValue(ExecSelect(ValueQuery(name).c_str()), &value);
+   if (read == CONFIG_FOUND)
    {
-      DBGetField(result, 0, 0, buffer, (int)size);
+      snprintf(buffer, size, "%s", value.c_str());
       DecodeSQLString(buffer);
    }
-   DBFreeResult(result);
-   return found ? CONFIG_FOUND : CONFIG_MISSING;
+   return read;
 }
 
-bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue)
+ConfigRead ReadConfigQuietly(const char *name, std::string *value)
 {
-   return ReadConfigText(name, buffer, size, defaultValue) == CONFIG_FOUND;
+   return TakeValue(DBSelect(g_hConnection, ValueQuery(name).c_str()), value);
 }
 
 ConfigRead ReadConfigInt(const char *name, int32_t defaultValue, int32_t *value)
@@ -98,29 +108,11 @@ ConfigRead ReadConfigUInt(const char *name, uint32_t defaultValue, uint32_t *val
    return read;
 }
 
-int32_t FetchConfigInt(const char *name, int32_t defaultValue)
-{
-   int32_t value;
-   ReadConfigInt(name, defaultValue, &value);
-   return value;
-}
-
-uint32_t FetchConfigUInt(const char *name, uint32_t defaultValue)
-{
-   uint32_t value;
-   ReadConfigUInt(name, defaultValue, &value);
-   return value;
-}
-
 bool PutConfigVariable(const char *name, const char *value, int isVisible, int needServerRestart, bool overwrite)
 {
-   bool exists = false;
-   DB_RESULT result = DBSelect(g_hConnection, ValueQuery(name).c_str());
-   if (result != nullptr)
-   {
-      exists = DBGetNumRows(result) > 0;
-      DBFreeResult(result);
-   }
+   // A failed existence test counts as absent: the INSERT then fails, or
+   // creates the variable, and is reported either way.
+   bool exists = ReadConfigQuietly(name) == CONFIG_FOUND;
    if (exists && !overwrite)
       return true;
 

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
+
 // What a read of a variable found. A failed select is not "missing": a caller
 // that would put a default in place of the stored value must tell them apart.
 enum ConfigRead
@@ -15,21 +17,22 @@ enum ConfigRead
 };
 
 // Reads the variable |name| into |buffer| (|size| bytes), decoded from its
-// stored-text form and cut to size-1 bytes. Returns true when it was found;
-// otherwise the buffer holds |defaultValue| (cut the same way). Names of 128
-// characters or more are never looked up. The select is echoed under -t and
-// its failure reported.
-bool FetchConfigText(const char *name, char *buffer, size_t size, const char *defaultValue);
-// The same, telling a missing variable from a failed select.
+// stored-text form and cut to size-1 bytes; unless found, the buffer holds
+// |defaultValue| (cut the same way). Names of 128 characters or more are never
+// looked up (missing). The select is echoed under -t and its failure reported.
 ConfigRead ReadConfigText(const char *name, char *buffer, size_t size, const char *defaultValue);
+
+// Reads the variable |name| for the tool's own bookkeeping (the dialect, the
+// format version, the lock, ...): the select goes straight to the driver, is
+// not echoed under -t, and its failure is not reported, so that the caller
+// decides what a failure means. Every name is looked up, whatever its length.
+// When found and |value| is given, it gets the stored text whole: neither
+// decoded nor cut, since callers differ in both; otherwise |value| is untouched.
+ConfigRead ReadConfigQuietly(const char *name, std::string *value = nullptr);
 
 // Reads the variable as a number in C notation (0x… hexadecimal, 0… octal,
 // else decimal; conversion stops at the first character that does not fit, and
-// no digits give 0). Returns |defaultValue| when the variable cannot be read.
-int32_t FetchConfigInt(const char *name, int32_t defaultValue);
-uint32_t FetchConfigUInt(const char *name, uint32_t defaultValue);
-// The same into |value| (the default unless found), telling a missing variable
-// from a failed select.
+// no digits give 0) into |value|, which gets |defaultValue| unless found.
 ConfigRead ReadConfigInt(const char *name, int32_t defaultValue, int32_t *value);
 ConfigRead ReadConfigUInt(const char *name, uint32_t defaultValue, uint32_t *value);
 

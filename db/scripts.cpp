@@ -10,12 +10,18 @@
 #include "db/statements.h"
 #include "lib/korvel/korvel.h"
 
+namespace {
+
+// Replaces every "$SQL:TEXT" and then every "$SQL:INT64" in |text| by the
+// connected dialect's types, in place. The text never grows.
 void ReplaceColumnTypeMacros(char *text)
 {
    const DialectRow &names = CurrentDialect();
    TranslateStr(text, "$SQL:TEXT", names.text);
    TranslateStr(text, "$SQL:INT64", names.int64);
 }
+
+}  // namespace
 
 bool RunScript(const char *script, EffectInPlace alreadyDone)
 {

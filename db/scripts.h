@@ -7,10 +7,6 @@
 #include "db/dialects.h"
 #include "db/statements.h"
 
-// Replaces every "$SQL:TEXT" and then every "$SQL:INT64" in |text| by the
-// connected dialect's types, in place. The text never grows.
-void ReplaceColumnTypeMacros(char *text);
-
 // Runs a script: one statement per line, lines separated by '\n', ending with
 // the line "<END>". Macros are replaced first; each line is echoed under -t and
 // a failed line is reported. Returns true when it reached "<END>" (or the end

@@ -9,4 +9,3 @@ bool g_bAutoConfirm = false;
 bool g_bDryRun = false;
 bool g_bJsonOutput = false;
 const char *g_pszTableType = "";
-char g_szCodePage[260] = "ACP";

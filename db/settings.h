@@ -25,4 +25,3 @@ extern bool g_bAutoConfirm;          // -f
 extern bool g_bDryRun;               // --dry-run: upgrade, then undo everything
 extern bool g_bJsonOutput;           // --json: status as one JSON document
 extern const char *g_pszTableType;   // MySQL table type suffix: "", " ENGINE=InnoDB" or " ENGINE=MyISAM"
-extern char g_szCodePage[260];       // CodePage keyword of the server configuration; stored, not used

@@ -10,11 +10,11 @@
 
 namespace {
 
-int s_nFailedStatements = 0;
+int failedStatements = 0;
 
 void ReportFailure(const char *error, const char *statement)
 {
-   s_nFailedStatements++;
+   failedStatements++;
    printf("SQL query failed (%s):\n", error);
    SetConsoleColor(CONSOLE_YELLOW);
    printf("%s\n", statement);
@@ -32,14 +32,14 @@ bool TransactionCall(bool (*call)(db_handle_t, char *), const char *statement)
 
 // Ignored keys since the last answer, and whether the input has ended (or
 // counts as ended): then every further question is answered no at once.
-int s_nIgnoredKeys = 0;
-bool s_bInputEnded = false;
+int ignoredKeys = 0;
+bool inputEnded = false;
 
 }  // namespace
 
 int FailedStatementCount()
 {
-   return s_nFailedStatements;
+   return failedStatements;
 }
 
 std::string FormatStatement(const char *format, ...)
@@ -115,22 +115,12 @@ DB_RESULT ExecSelect(const char *query)
    DB_RESULT result = DBSelect(g_hConnection, query);
    if (result != nullptr)
       return result;
-   s_nFailedStatements++;
+   failedStatements++;
    printf("SQL query failed:\n");
    SetConsoleColor(CONSOLE_YELLOW);
    printf("%s\n", query);
    SetConsoleColor(CONSOLE_NORMAL);
    return nullptr;
-}
-
-bool RowExists(const char *query)
-{
-   DB_RESULT result = ExecSelect(query);
-   if (result == nullptr)
-      return false;
-   int rows = DBGetNumRows(result);
-   DBFreeResult(result);
-   return rows > 0;
 }
 
 std::string Printable(const char *text)
@@ -160,27 +150,27 @@ bool AskYesNo()
    }
    else
    {
-      while (!s_bInputEnded)
+      while (!inputEnded)
       {
          int c = ReadKey();
          if (c < 0)
          {
-            s_bInputEnded = true;  // end of input: change nothing, and never hang
+            inputEnded = true;  // end of input: change nothing, and never hang
             break;
          }
          if (c == 'y' || c == 'Y')
          {
             yes = true;
-            s_nIgnoredKeys = 0;
+            ignoredKeys = 0;
             break;
          }
          if (c == 'n' || c == 'N')
          {
-            s_nIgnoredKeys = 0;
+            ignoredKeys = 0;
             break;
          }
-         if (++s_nIgnoredKeys >= kMaxIgnoredKeys)
-            s_bInputEnded = true;
+         if (++ignoredKeys >= kMaxIgnoredKeys)
+            inputEnded = true;
       }
    }
    fputs(yes ? "Y\n" : "N\n", stdout);

@@ -44,9 +44,6 @@ DB_RESULT ExecSelect(const char *query);
 // ExecStatement and ExecSelect since the program started.
 int FailedStatementCount();
 
-// Returns true when the select succeeds and returns at least one row.
-bool RowExists(const char *query);
-
 // Returns |text| fit to print inside a message or a question: every control
 // character (C0, DEL, and C1 written as UTF-8) is shown as '?', so that text
 // read from the database can never move the cursor, clear the line or change

@@ -1,18 +1,22 @@
 // Format version of the stored schema.
 #include "db/version.h"
 
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 
+#include <string>
+
+#include "db/config_vars.h"
 #include "db/settings.h"
 
 int ReadFormatVersion()
 {
-   DB_RESULT result = DBSelect(g_hConnection, "SELECT var_value FROM config WHERE var_name='DBFormatVersion'");
-   if (result == nullptr)
+   // Read as the driver library reads a number field: the undecoded text, in decimal.
+   std::string stored;
+   if (ReadConfigQuietly("DBFormatVersion", &stored) != CONFIG_FOUND)
       return 0;
-   int version = DBGetNumRows(result) > 0 ? DBGetFieldLong(result, 0, 0) : 0;
-   DBFreeResult(result);
-   return version;
+   return (int32_t)strtol(stored.c_str(), nullptr, 10);
 }
 
 bool PassFormatVersionGate(int version)

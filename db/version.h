@@ -2,9 +2,8 @@
 // lets check and reindex run only on the format this tool is built for.
 #pragma once
 
-// Reads DBFormatVersion straight from the driver: not traced, a failure not
-// reported. Returns the stored number, or 0 when the select fails or the
-// variable is missing.
+// Reads DBFormatVersion quietly (ReadConfigQuietly). Returns the stored
+// number, or 0 when the select fails or the variable is missing.
 int ReadFormatVersion();
 
 // Prints why a database of |version| cannot be checked or reindexed and

@@ -7,13 +7,16 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "check/check.h"
+#include "db/config_vars.h"
 #include "db/dialects.h"
 #include "db/settings.h"
+#include "lib/korvel/korvel.h"
 #include "lib/kvsrv/kvsrv.h"
-#include "lib/platform/console.h"
+#include "lib/platform/config_path.h"
 #include "maint/batch.h"
 #include "maint/init.h"
 #include "maint/lock.h"
@@ -22,8 +25,14 @@
 #include "upgrade/dry_run.h"
 #include "upgrade/upgrade.h"
 
+namespace {
+
+// The CodePage keyword of the server configuration: accepted and stored, not used.
+char codePage[260] = "ACP";
+
+// The keywords read from the server configuration file.
 const ConfigTemplateEntry ConfigTemplate[] = {
-   {"CodePage", CT_STRING, 0, 0, sizeof(g_szCodePage), 0, g_szCodePage},
+   {"CodePage", CT_STRING, 0, 0, sizeof(codePage), 0, codePage},
    {"CreateCrashDumps", CT_IGNORE, 0, 0, 0, 0, nullptr},
    {"DBDriver", CT_STRING, 0, 0, sizeof(g_szDbDriver), 0, g_szDbDriver},
    {"DBDrvParams", CT_STRING, 0, 0, sizeof(g_szDbDrvParams), 0, g_szDbDrvParams},
@@ -36,8 +45,6 @@ const ConfigTemplateEntry ConfigTemplate[] = {
    {"LogFile", CT_IGNORE, 0, 0, 0, 0, nullptr},
    {"Module", CT_IGNORE, 0, 0, 0, 0, nullptr},
    {"", CT_END_OF_LIST, 0, 0, 0, 0, nullptr}};
-
-namespace {
 
 const char kBanner[] = "Korvel Database Manager Version " KV_VERSION "\n\n";
 
@@ -95,12 +102,13 @@ const CommandRow *FindCommand(const char *word)
    return nullptr;
 }
 
-// Reads DBSyntax straight from the driver (no trace, no failure report) and
-// sets g_nSyntax. Returns the exit code to stop with, or EXIT_DONE.
+// Reads DBSyntax quietly and sets g_nSyntax. Returns the exit code to stop
+// with, or EXIT_DONE.
 int DetectDialect()
 {
-   DB_RESULT result = DBSelect(g_hConnection, "SELECT var_value FROM config WHERE var_name='DBSyntax'");
-   if (result == nullptr)
+   std::string stored;
+   ConfigRead read = ReadConfigQuietly("DBSyntax", &stored);
+   if (read == CONFIG_READ_FAILED)
    {
       printf("Unable to determine database syntax\n");
       fflush(stdout);
@@ -110,13 +118,14 @@ int DetectDialect()
               g_szDbName);
       return EXIT_SYNTAX_QUERY;
    }
+   // Room for every dialect name; a longer value is cut (before decoding)
+   // and named in the message as far as it fits.
    char text[16] = "UNKNOWN";
-   if (DBGetNumRows(result) > 0)
+   if (read == CONFIG_FOUND)
    {
-      DBGetField(result, 0, 0, text, sizeof(text));
+      snprintf(text, sizeof(text), "%s", stored.c_str());
       DecodeSQLString(text);
    }
-   DBFreeResult(result);
    int syntax = FindDialect(text);
    if (syntax >= 0)
    {

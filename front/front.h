@@ -2,9 +2,7 @@
 // detection and dispatch to one command.
 #pragma once
 
-#include "lib/korvel/korvel.h"
-
-// Exit codes of the tool.
+// Exit codes of the tool: what KvdbmgrMain returns.
 enum ExitCode
 {
    EXIT_DONE = 0,             // the command ran and did its work
@@ -16,9 +14,6 @@ enum ExitCode
    EXIT_UNKNOWN_SYNTAX = 6,   // DBSyntax missing or unknown
    EXIT_COMMAND_FAILED = 7    // the command ran but failed or was refused
 };
-
-// The keywords read from the server configuration file.
-extern const ConfigTemplateEntry ConfigTemplate[];
 
 // Runs the tool with the given command line and returns the exit code.
 int KvdbmgrMain(int argc, char *argv[]);

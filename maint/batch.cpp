@@ -80,11 +80,6 @@ BatchOutcome RunBatch(const char *path)
    return outcome;
 }
 
-bool RunBatchFile(const char *path)
-{
-   return RunBatch(path) == BATCH_DONE;
-}
-
 bool RunBatchCommand(const char *path)
 {
    BatchOutcome outcome = RunBatch(path);

@@ -11,16 +11,18 @@ enum BatchOutcome
 };
 
 // Runs the batch file at |path| without a transaction, statement by
-// statement, until one fails.
+// statement, until one fails. Its two callers judge the outcome differently:
+// the batch command (RunBatchCommand) accepts a file with nothing to run,
+// init (RunInitCommand) needs BATCH_DONE, since an empty schema file leaves
+// no database behind.
 BatchOutcome RunBatch(const char *path);
-
-// Runs the batch file; true when at least one statement ran and the last one
-// run succeeded.
-bool RunBatchFile(const char *path);
 
 // The batch command: false only when the file could not be loaded or a
 // statement failed. A file with nothing to run is not an error.
 bool RunBatchCommand(const char *path);
+
+// The statement splitter RunBatch walks a file with. Only RunBatch needs it;
+// it is declared here for its fuzz target (tests/fuzz/batch_fuzz.cpp).
 
 // Returns the ';' that ends the statement starting at |start| (the first one
 // outside single-quoted text), or |end| when there is none. Changes nothing.

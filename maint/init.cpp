@@ -24,7 +24,8 @@ std::string NewGuid()
 bool RunInitCommand(const char *path)
 {
    printf("Initializing database...\n");
-   bool ok = RunBatchFile(path) &&
+   // A schema file with nothing to run creates nothing: that is a failure here.
+   bool ok = RunBatch(path) == BATCH_DONE &&
              ExecStatement(("UPDATE users SET guid='" + NewGuid() + "' WHERE id=0").c_str()) &&
              ExecStatement(("UPDATE user_groups SET guid='" + NewGuid() + "' WHERE id=" +
                             std::to_string((int32_t)0x80000000)).c_str());

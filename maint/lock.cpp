@@ -4,27 +4,27 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "db/settings.h"
-#include "db/statements.h"
+#include <string>
 
-const char *const FORCED_UNLOCK_STATEMENT = "UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'";
+#include "db/config_vars.h"
+#include "db/statements.h"
 
 namespace {
 
+// The statement that clears the lock by force (unlock, and check through OfferForcedUnlock).
+const char kForcedUnlockStatement[] = "UPDATE config SET var_value='UNLOCKED' where var_name='DBLockStatus'";
+
 const int kLockTextSize = 256;
 
-// Reads the first field of the config variable's select into |buffer|.
-// Returns false when the select fails or finds no row.
-bool ReadLockVariable(const char *query, char *buffer)
+// Reads the variable quietly into |buffer| (kLockTextSize bytes), undecoded
+// and cut to fit. Returns false when the select fails or finds no row.
+bool ReadLockVariable(const char *name, char *buffer)
 {
-   DB_RESULT result = DBSelect(g_hConnection, query);
-   if (result == nullptr)
+   std::string stored;
+   if (ReadConfigQuietly(name, &stored) != CONFIG_FOUND)
       return false;
-   bool found = DBGetNumRows(result) > 0;
-   if (found)
-      DBGetField(result, 0, 0, buffer, kLockTextSize);
-   DBFreeResult(result);
-   return found;
+   snprintf(buffer, kLockTextSize, "%s", stored.c_str());
+   return true;
 }
 
 }  // namespace
@@ -32,12 +32,12 @@ bool ReadLockVariable(const char *query, char *buffer)
 bool ReadLockState(char *owner, char *info)
 {
    info[0] = 0;
-   if (!ReadLockVariable("SELECT var_value FROM config WHERE var_name='DBLockStatus'", owner))
+   if (!ReadLockVariable("DBLockStatus", owner))
       return false;
    DecodeSQLString(owner);
    if (strcmp(owner, "UNLOCKED") == 0)
       return false;
-   if (ReadLockVariable("SELECT var_value FROM config WHERE var_name='DBLockInfo'", info))
+   if (ReadLockVariable("DBLockInfo", info))
       DecodeSQLString(info);
    else
       info[0] = 0;
@@ -47,7 +47,7 @@ bool ReadLockState(char *owner, char *info)
 bool IsDatabaseLocked()
 {
    char status[kLockTextSize];
-   if (!ReadLockVariable("SELECT var_value FROM config WHERE var_name='DBLockStatus'", status))
+   if (!ReadLockVariable("DBLockStatus", status))
       return false;
    return strcmp(status, "UNLOCKED") != 0;
 }
@@ -61,7 +61,7 @@ UnlockOutcome OfferForcedUnlock()
           Printable(info).c_str());
    if (!AskYesNo())
       return UNLOCK_DECLINED;
-   if (!ExecStatement(FORCED_UNLOCK_STATEMENT))
+   if (!ExecStatement(kForcedUnlockStatement))
       return UNLOCK_FAILED;
    printf("Database lock removed\n");
    return UNLOCK_REMOVED;

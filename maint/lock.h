@@ -4,9 +4,6 @@
 
 #include <stddef.h>
 
-// The statement that clears the lock by force (check and unlock).
-extern const char *const FORCED_UNLOCK_STATEMENT;
-
 // Reads DBLockStatus and DBLockInfo. Returns true when the status row exists
 // and its decoded value is not exactly "UNLOCKED". |owner| (256 bytes) gets the
 // decoded status whenever the row exists; |info| (256 bytes) gets the decoded
@@ -28,7 +25,7 @@ enum UnlockOutcome
 };
 
 // When the database is locked: shows who holds the lock, asks whether to
-// clear it and, on yes, clears it with FORCED_UNLOCK_STATEMENT.
+// clear it and, on yes, sets DBLockStatus to UNLOCKED.
 UnlockOutcome OfferForcedUnlock();
 
 // The unlock command. Returns false only when the lock could not be cleared

@@ -31,8 +31,8 @@ const IndexRow kIndexes[] = {
    {"idx_address_lists_list_type", "address_lists", "list_type", true},
 };
 
-}  // namespace
-
+// Drops (silently, it may not exist) and re-creates one index. Returns the
+// result of the CREATE INDEX statement.
 bool RebuildIndex(const char *index, const char *table, const char *column)
 {
    printf("Reindexing table %s by (%s)...\n", table, column);
@@ -40,6 +40,8 @@ bool RebuildIndex(const char *index, const char *table, const char *column)
    std::string create = std::string("CREATE INDEX ") + index + " ON " + table + "(" + column + ")";
    return ExecStatement(create.c_str());
 }
+
+}  // namespace
 
 bool RunReindexCommand()
 {

@@ -1,12 +1,15 @@
 // The status command.
 #include "maint/status.h"
 
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "db/config_vars.h"
 #include "db/dialects.h"
 #include "db/settings.h"
 #include "db/statements.h"
@@ -15,42 +18,27 @@
 namespace {
 
 // Standard output as it was before DivertOutputForJson, or -1.
-int s_jsonFd = -1;
+int jsonFd = -1;
 
-enum ReadOutcome
-{
-   READ_FAILED,
-   READ_MISSING,
-   READ_FOUND
-};
-
-// Reads one config variable straight from the driver: status traces nothing
-// and a failed read is one of its facts, not an error report. |value| gets the
+// Reads one lock text quietly, as lock.cpp reads it: status traces nothing and
+// a failed read is one of its facts, not an error report. |value| gets the
 // stored text cut to 255 characters, as the lock texts are shown everywhere.
-ReadOutcome ReadConfigValue(const char *name, char *value, int size, int32_t *number = nullptr)
+ConfigRead ReadLockText(const char *name, char (&value)[256])
 {
-   std::string query = FormatStatement("SELECT var_value FROM config WHERE var_name='%s'", name);
-   DB_RESULT result = DBSelect(g_hConnection, query.c_str());
-   if (result == nullptr)
-      return READ_FAILED;
-   ReadOutcome outcome = DBGetNumRows(result) > 0 ? READ_FOUND : READ_MISSING;
-   if (outcome == READ_FOUND)
-   {
-      DBGetField(result, 0, 0, value, size);
-      if (number != nullptr)
-         *number = DBGetFieldLong(result, 0, 0);
-   }
-   DBFreeResult(result);
-   return outcome;
+   std::string stored;
+   ConfigRead read = ReadConfigQuietly(name, &stored);
+   if (read == CONFIG_FOUND)
+      snprintf(value, sizeof(value), "%s", stored.c_str());
+   return read;
 }
 
 struct StatusFacts
 {
-   ReadOutcome version = READ_FAILED;
+   ConfigRead version = CONFIG_READ_FAILED;
    int formatVersion = 0;
    int pendingSteps = 0;
    int missingProcedure = -1;   // the first version the upgrade has no step for, or -1
-   ReadOutcome lock = READ_FAILED;
+   ConfigRead lock = CONFIG_READ_FAILED;
    bool locked = false;
    char owner[256] = "";
    char info[256] = "";
@@ -59,11 +47,13 @@ struct StatusFacts
 StatusFacts ReadFacts()
 {
    StatusFacts facts;
-   char text[256];
-   int32_t number = 0;
-   facts.version = ReadConfigValue("DBFormatVersion", text, sizeof(text), &number);
-   if (facts.version == READ_FOUND)
+   // Quietly too, and read as ReadFormatVersion reads it, but telling a
+   // missing variable from a failed read.
+   std::string stored;
+   facts.version = ReadConfigQuietly("DBFormatVersion", &stored);
+   if (facts.version == CONFIG_FOUND)
    {
+      int32_t number = (int32_t)strtol(stored.c_str(), nullptr, 10);
       facts.formatVersion = number;
       if (number < TargetFormatVersion)
       {
@@ -81,20 +71,20 @@ StatusFacts ReadFacts()
 
    // The same rule as unlock and check: the decoded owner, compared exactly.
    // A missing row (a format before the lock existed) is no lock.
-   facts.lock = ReadConfigValue("DBLockStatus", facts.owner, sizeof(facts.owner));
-   if (facts.lock == READ_FOUND)
+   facts.lock = ReadLockText("DBLockStatus", facts.owner);
+   if (facts.lock == CONFIG_FOUND)
    {
       DecodeSQLString(facts.owner);
       facts.locked = strcmp(facts.owner, "UNLOCKED") != 0;
       if (facts.locked)
       {
-         ReadOutcome info = ReadConfigValue("DBLockInfo", facts.info, sizeof(facts.info));
-         if (info == READ_FOUND)
+         ConfigRead info = ReadLockText("DBLockInfo", facts.info);
+         if (info == CONFIG_FOUND)
             DecodeSQLString(facts.info);
          else
             facts.info[0] = 0;
-         if (info == READ_FAILED)
-            facts.lock = READ_FAILED;
+         if (info == CONFIG_READ_FAILED)
+            facts.lock = CONFIG_READ_FAILED;
       }
    }
    return facts;
@@ -102,19 +92,19 @@ StatusFacts ReadFacts()
 
 bool Complete(const StatusFacts &facts)
 {
-   return facts.version == READ_FOUND && facts.lock != READ_FAILED;
+   return facts.version == CONFIG_FOUND && facts.lock != CONFIG_READ_FAILED;
 }
 
 void PrintText(const StatusFacts &facts)
 {
    printf("Driver: %s\n", DBDriverName());
    printf("Dialect: %s\n", CurrentDialect().name);
-   if (facts.version == READ_FOUND)
+   if (facts.version == CONFIG_FOUND)
       printf("Format version: %d\n", facts.formatVersion);
    else
-      printf("Format version: %s\n", facts.version == READ_MISSING ? "missing" : "unreadable");
+      printf("Format version: %s\n", facts.version == CONFIG_MISSING ? "missing" : "unreadable");
    printf("Target format version: %d\n", TargetFormatVersion);
-   if (facts.version != READ_FOUND)
+   if (facts.version != CONFIG_FOUND)
       printf("Upgrade steps pending: unknown\n");
    else if (facts.formatVersion > TargetFormatVersion)
       printf("Upgrade steps pending: none, the database format is newer than this tool's\n");
@@ -123,7 +113,7 @@ void PrintText(const StatusFacts &facts)
              facts.missingProcedure);
    else
       printf("Upgrade steps pending: %d\n", facts.pendingSteps);
-   if (facts.lock == READ_FAILED)
+   if (facts.lock == CONFIG_READ_FAILED)
       printf("Lock: unreadable\n");
    else if (facts.locked)
       printf("Lock: locked by server %s [%s]\n", Printable(facts.owner).c_str(), Printable(facts.info).c_str());
@@ -170,8 +160,8 @@ std::string JsonString(const char *text)
 
 std::string JsonDocument(const StatusFacts &facts)
 {
-   bool known = facts.version == READ_FOUND;
-   bool lockKnown = facts.lock != READ_FAILED;
+   bool known = facts.version == CONFIG_FOUND;
+   bool lockKnown = facts.lock != CONFIG_READ_FAILED;
    std::string json = "{";
    json += "\"driver\":" + JsonString(DBDriverName());
    json += ",\"dialect\":" + JsonString(CurrentDialect().name);
@@ -193,8 +183,8 @@ std::string JsonDocument(const StatusFacts &facts)
 void DivertOutputForJson()
 {
    fflush(stdout);
-   s_jsonFd = dup(STDOUT_FILENO);
-   if (s_jsonFd >= 0)
+   jsonFd = dup(STDOUT_FILENO);
+   if (jsonFd >= 0)
       dup2(STDERR_FILENO, STDOUT_FILENO);
 }
 
@@ -208,7 +198,7 @@ bool RunStatusCommand()
    }
    std::string json = JsonDocument(facts);
    fflush(stdout);
-   int fd = s_jsonFd >= 0 ? s_jsonFd : STDOUT_FILENO;
+   int fd = jsonFd >= 0 ? jsonFd : STDOUT_FILENO;
    for (size_t done = 0; done < json.size();)
    {
       ssize_t n = write(fd, json.data() + done, json.size() - done);

@@ -26,16 +26,16 @@ const int kCompanionCount = 4;
 
 // The copy and its companions, kept in fixed buffers so that the signal
 // handler can remove them without allocating.
-char s_copyPaths[kCompanionCount][300];
-bool s_haveCopy = false;
+char copyPaths[kCompanionCount][300];
+bool haveCopy = false;
 
 void RemoveCopyFiles()
 {
-   if (!s_haveCopy)
+   if (!haveCopy)
       return;
    for (int i = 0; i < kCompanionCount; i++)
-      unlink(s_copyPaths[i]);
-   s_haveCopy = false;
+      unlink(copyPaths[i]);
+   haveCopy = false;
 }
 
 void RemoveCopyOnSignal(int sig)
@@ -166,16 +166,16 @@ bool PrepareDryRunCopy()
    }
    RemoveStaleDryRunCopies(original.c_str());
    std::string copy = DryRunCopyName(original, (long)getpid());
-   if (copy.size() + strlen("-journal") >= sizeof(s_copyPaths[0]) || copy.size() >= sizeof(g_szDbName))
+   if (copy.size() + strlen("-journal") >= sizeof(copyPaths[0]) || copy.size() >= sizeof(g_szDbName))
    {
       printf("Dry run refused: the path of the database file is too long for its copy\n");
       return false;
    }
    for (int i = 0; i < kCompanionCount; i++)
-      snprintf(s_copyPaths[i], sizeof(s_copyPaths[i]), "%s%s", copy.c_str(), kCompanions[i]);
+      snprintf(copyPaths[i], sizeof(copyPaths[i]), "%s%s", copy.c_str(), kCompanions[i]);
 
    // From here on every way out removes what has been copied.
-   s_haveCopy = true;
+   haveCopy = true;
    static bool registered = false;
    if (!registered)
    {
@@ -194,9 +194,9 @@ bool PrepareDryRunCopy()
       std::string from = original + kCompanions[i];
       if (i > 0 && access(from.c_str(), F_OK) != 0)
          continue;
-      if (!CopyFile(from.c_str(), s_copyPaths[i]))
+      if (!CopyFile(from.c_str(), copyPaths[i]))
       {
-         printf("Dry run refused: %s cannot be copied to %s (%s)\n", from.c_str(), s_copyPaths[i], strerror(errno));
+         printf("Dry run refused: %s cannot be copied to %s (%s)\n", from.c_str(), copyPaths[i], strerror(errno));
          RemoveCopyFiles();
          return false;
       }

@@ -4,6 +4,7 @@
 
 #include <ctype.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -101,22 +102,16 @@ int ReadStepStarted()
 {
    // Read like the version, unseen. A read that fails finds no mark: the step
    // then runs as a first run does, where no failure counts as done.
-   DB_RESULT result =
-      DBSelect(g_hConnection, (std::string("SELECT var_value FROM config WHERE var_name='") + kStepStartedVariable + "'").c_str());
-   if (result == nullptr)
+   std::string stored;
+   if (ReadConfigQuietly(kStepStartedVariable, &stored) != CONFIG_FOUND)
       return -1;
-   int version = -1;
-   if (DBGetNumRows(result) > 0)
-   {
-      char text[32];
-      DBGetField(result, 0, 0, text, (int)sizeof(text));
-      char *end;
-      long value = strtol(text, &end, 10);
-      if (end != text && *end == 0 && value >= 0 && value < INT32_MAX)
-         version = (int)value;
-   }
-   DBFreeResult(result);
-   return version;
+   char text[32];
+   snprintf(text, sizeof(text), "%s", stored.c_str());
+   char *end;
+   long value = strtol(text, &end, 10);
+   if (end != text && *end == 0 && value >= 0 && value < INT32_MAX)
+      return (int)value;
+   return -1;
 }
 
 bool MarkStepStarted(int fromVersion)

@@ -20,7 +20,7 @@ struct KvConnection
 
 namespace {
 
-void (*s_lostHandler)(const char *error) = nullptr;
+void (*lostHandler)(const char *error) = nullptr;
 
 void NoDriver(char *error)
 {
@@ -43,8 +43,8 @@ bool Failed(db_handle_t handle, char *error)
    if (!handle->lost && handle->driver->connectionLost(handle->native))
    {
       handle->lost = true;
-      if (s_lostHandler != nullptr)
-         s_lostHandler(error);
+      if (lostHandler != nullptr)
+         lostHandler(error);
    }
    return false;
 }
@@ -70,7 +70,7 @@ db_handle_t DBConnect()
 
 void DBSetConnectionLostHandler(void (*handler)(const char *error))
 {
-   s_lostHandler = handler;
+   lostHandler = handler;
 }
 
 bool DBConnectionLost(db_handle_t handle)

@@ -6,9 +6,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <string>
-#include <vector>
-
 typedef struct KvConnection *db_handle_t;
 typedef struct KvResult *DB_RESULT;
 
@@ -77,10 +74,3 @@ bool DBRollbackEx(db_handle_t handle, char *error);
 char *EncodeSQLString(const char *text);
 // Decodes the stored-text form in place; a malformed escape is left as it stands.
 void DecodeSQLString(char *text);
-
-// Where DBInit looks for the driver named |name|, in search order: the name
-// itself when it holds a path separator; otherwise (with ".ddr" appended when
-// the name has no extension) |envDir|, then |exeDir|, then the installed driver
-// directories relative to it: |exeDir|/../lib/korvel and, where the build knows
-// its multiarch triplet, |exeDir|/../lib/<triplet>/korvel. Empty folders are left out.
-std::vector<std::string> KvDriverSearchPaths(const std::string &name, const char *envDir, const std::string &exeDir);

@@ -17,8 +17,8 @@
 
 namespace {
 
-void *s_module = nullptr;
-const KvDriverApi *s_driver = nullptr;
+void *loadedModule = nullptr;
+const KvDriverApi *loadedDriver = nullptr;
 
 std::string ExecutableDir()
 {
@@ -102,12 +102,12 @@ std::vector<std::string> KvDriverSearchPaths(const std::string &name, const char
 
 const KvDriverApi *KvLoadedDriver()
 {
-   return s_driver;
+   return loadedDriver;
 }
 
 bool DBInit(int, int, int, void (*)(uint32_t, const char *))
 {
-   if (s_driver != nullptr)
+   if (loadedDriver != nullptr)
       return true;
    if (g_szDbDriver[0] == 0)
    {
@@ -147,8 +147,8 @@ bool DBInit(int, int, int, void (*)(uint32_t, const char *))
          dlclose(module);
          continue;
       }
-      s_module = module;
-      s_driver = api;
+      loadedModule = module;
+      loadedDriver = api;
       return true;
    }
    fprintf(stderr, "Cannot load database driver \"%s\"; tried:\n%s%s", g_szDbDriver, report.c_str(),
@@ -158,13 +158,13 @@ bool DBInit(int, int, int, void (*)(uint32_t, const char *))
 
 const char *DBDriverName()
 {
-   return s_driver != nullptr && s_driver->name != nullptr ? s_driver->name : "";
+   return loadedDriver != nullptr && loadedDriver->name != nullptr ? loadedDriver->name : "";
 }
 
 void DBUnloadDriver()
 {
-   if (s_module != nullptr)
-      dlclose(s_module);
-   s_module = nullptr;
-   s_driver = nullptr;
+   if (loadedModule != nullptr)
+      dlclose(loadedModule);
+   loadedModule = nullptr;
+   loadedDriver = nullptr;
 }

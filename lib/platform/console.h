@@ -1,8 +1,5 @@
-// Console colours, single-key input and the configuration-path lookup: the
-// platform facilities the tool needs, one implementation per platform.
+// Console colours and single-key input, one implementation per platform.
 #pragma once
-
-#include <stddef.h>
 
 // Console text attributes, as the tool names its colours.
 enum ConsoleColor
@@ -26,8 +23,3 @@ bool IsConsoleOutput();
 // Reads one character from standard input: one key press without echo and
 // without Enter on a terminal, the next byte otherwise. Returns -1 at end of input.
 int ReadKey();
-
-// Looks for the configuration file path outside the command line: the
-// KORVELD_CONFIG environment variable, else /etc/korveld.conf when it exists.
-// Returns true and fills |path| (cut to size-1 bytes) when one was found.
-bool LookupConfigPath(char *path, size_t size);

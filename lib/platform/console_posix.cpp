@@ -84,17 +84,3 @@ int ReadKey()
    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
    return n == 1 ? c : -1;
 }
-
-bool LookupConfigPath(char *path, size_t size)
-{
-   const char *env = getenv("KORVELD_CONFIG");
-   const char *found = nullptr;
-   if (env != nullptr && *env != 0)
-      found = env;
-   else if (access("/etc/korveld.conf", F_OK) == 0)
-      found = "/etc/korveld.conf";
-   if (found == nullptr || size == 0)
-      return false;
-   snprintf(path, size, "%s", found);
-   return true;
-}

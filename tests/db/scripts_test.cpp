@@ -176,29 +176,34 @@ TEST_F(AccessLayerTest, ReadingVariables)
    };
    for (const Case &c : cases)
    {
+      ConfigRead read = c.found ? CONFIG_FOUND : CONFIG_MISSING;
       char buffer[64];
-      EXPECT_EQ(c.found, FetchConfigText(c.name, buffer, sizeof(buffer), "dflt")) << c.name;
+      EXPECT_EQ(read, ReadConfigText(c.name, buffer, sizeof(buffer), "dflt")) << c.name;
       EXPECT_STREQ(c.text, buffer) << c.name;
-      EXPECT_EQ(c.asInt, FetchConfigInt(c.name, 77)) << c.name;
-      EXPECT_EQ(c.asUInt, FetchConfigUInt(c.name, 77)) << c.name;
+      int32_t asInt;
+      EXPECT_EQ(read, ReadConfigInt(c.name, 77, &asInt)) << c.name;
+      EXPECT_EQ(c.asInt, asInt) << c.name;
+      uint32_t asUInt;
+      EXPECT_EQ(read, ReadConfigUInt(c.name, 77, &asUInt)) << c.name;
+      EXPECT_EQ(c.asUInt, asUInt) << c.name;
    }
 
    // A 16-byte buffer takes 15 characters of the value or of the default.
    db().SetConfig("Long", "abcdefghijklmnopqrstuvwxyz");
    char small[16];
-   EXPECT_TRUE(FetchConfigText("Long", small, sizeof(small), ""));
+   EXPECT_EQ(CONFIG_FOUND, ReadConfigText("Long", small, sizeof(small), ""));
    EXPECT_STREQ("abcdefghijklmno", small);
-   EXPECT_FALSE(FetchConfigText("Missing", small, sizeof(small), "0123456789ABCDEFGHIJ"));
+   EXPECT_EQ(CONFIG_MISSING, ReadConfigText("Missing", small, sizeof(small), "0123456789ABCDEFGHIJ"));
    EXPECT_STREQ("0123456789ABCDE", small);
 
    // Under -t the select is shown, also for a missing variable; a name of 128
    // characters or more is not looked up at all.
    g_bShowQueries = true;
    Capture();
-   EXPECT_FALSE(FetchConfigText("Missing", small, sizeof(small), "d"));
-   EXPECT_FALSE(FetchConfigText(std::string(128, 'n').c_str(), small, sizeof(small), "d"));
+   EXPECT_EQ(CONFIG_MISSING, ReadConfigText("Missing", small, sizeof(small), "d"));
+   EXPECT_EQ(CONFIG_MISSING, ReadConfigText(std::string(128, 'n').c_str(), small, sizeof(small), "d"));
    EXPECT_STREQ("d", small);
-   EXPECT_FALSE(FetchConfigText(std::string(127, 'n').c_str(), small, sizeof(small), "d"));
+   EXPECT_EQ(CONFIG_MISSING, ReadConfigText(std::string(127, 'n').c_str(), small, sizeof(small), "d"));
    EXPECT_EQ(">>> SELECT var_value FROM config WHERE var_name='Missing'\n"
              ">>> SELECT var_value FROM config WHERE var_name='" + std::string(127, 'n') + "'\n",
              Captured());
@@ -234,7 +239,7 @@ TEST_F(AccessLayerTest, StoringVariables)
    // A quote in a name stays inside its literal, and the name reads back.
    EXPECT_TRUE(PutConfigVariable("Odd'Name", "v", 0, 0, false));
    char buffer[16];
-   EXPECT_TRUE(FetchConfigText("Odd'Name", buffer, sizeof(buffer), ""));
+   EXPECT_EQ(CONFIG_FOUND, ReadConfigText("Odd'Name", buffer, sizeof(buffer), ""));
    EXPECT_STREQ("v", buffer);
 
    // A value far beyond any fixed statement buffer is stored whole (no cut).

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/kvsrv/kvsrv.h"
+#include "lib/kvsrv/internal.h"
 #include "tests/support/harness.h"
 
 namespace {
