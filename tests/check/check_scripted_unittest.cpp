@@ -10,7 +10,6 @@
 namespace checktest {
 namespace {
 
-const std::string kBanner = kBannerText;
 const char kVersionRule[] = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => 83\n";
 
 // A select that fails does not prove that a row is missing: the failure is

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 
 namespace checktest {
 
@@ -174,26 +175,6 @@ inline std::string WithoutTrace(std::string out)
    {
       size_t end = out.find('\n', at);
       out.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
-   }
-   return out;
-}
-
-}  // namespace checktest
-
-namespace checktest {
-
-// Replaces the engine's own error text in every "SQL query failed (...)" line
-// with "ERR", so that outputs compare the same on every engine.
-inline std::string MaskErrors(std::string out)
-{
-   const std::string open = "SQL query failed (";
-   for (size_t at = out.find(open); at != std::string::npos; at = out.find(open, at + 1))
-   {
-      size_t start = at + open.size();
-      size_t end = out.find("):\n", start);
-      if (end == std::string::npos)
-         break;
-      out.replace(start, end - start, "ERR");
    }
    return out;
 }

@@ -7,8 +7,6 @@
 
 namespace {
 
-const std::string kBanner = kBannerText;
-
 class FrontEndTest : public EngineTest
 {
 };

@@ -153,7 +153,7 @@ TEST(ScriptedToolTest, RecordsTheToolsCallsInOrder)
    ScriptedDatabase db("ORACLE", "select SELECT var_value FROM config WHERE var_name='DBLockStatus' => srv1\n"
                                  "select SELECT var_value FROM config WHERE var_name='DBLockInfo' => info\n");
    ToolRun run = db.Run({"unlock"}, "y");
-   EXPECT_EQ(std::string(kBannerText) + "Database is locked by server srv1 [info]\n"
+   EXPECT_EQ(kBanner + "Database is locked by server srv1 [info]\n"
                                         "Do you wish to force database unlock? (Y/N) Y\nDatabase lock removed\n",
              run.out);
    EXPECT_EQ(0, run.exitCode);

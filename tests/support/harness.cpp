@@ -20,8 +20,6 @@
 
 extern char **environ;
 
-const char kBannerText[] = "Korvel Database Manager Version " KV_VERSION "\n\n";
-
 namespace {
 
 std::vector<std::string> ChildEnvironment(const std::vector<std::string> &extra)

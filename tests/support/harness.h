@@ -117,7 +117,7 @@ bool EngineAvailable(std::string *why);
    } while (0)
 
 // The exact banner every run starts with.
-extern const char kBannerText[];
+inline const std::string kBanner = "Korvel Database Manager Version " KV_VERSION "\n\n";
 
 // Base fixture for tests that run against the engine under test.
 class EngineTest : public ::testing::Test

@@ -117,7 +117,7 @@ TEST(Steps21To30ScriptedTest, FailedSelectOfTheOldIndexCommand)
                                 "fail SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand' => "
                                 "relation is busy\n");
    ToolRun run = db.Run({"upgrade"}, "n");
-   EXPECT_EQ(std::string(kBannerText) + "Upgrading database...\n" + UpgradeLines(25, 26) +
+   EXPECT_EQ(kStart + UpgradeLines(25, 26) +
                 "SQL query failed:\nSELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand'\n",
              OutputBefore(run.out, 26));
    std::vector<std::string> calls = db.Calls();

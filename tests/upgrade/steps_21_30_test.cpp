@@ -15,10 +15,7 @@
 
 namespace {
 
-const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
-const std::string kQuestion = "Create indexes on existing IDATA tables? (Y/N) ";
-const std::string kRollback = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
-const std::string kStopsAt31 = "Unable to find upgrade procedure for version 31\nDatabase upgrade failed\n";
+const std::string kStopsAt31 = NoProcedure(31);
 // Printed by the step from 26 for the rows the test adds at 21.
 const std::string kWarnings = "WARNING: Invalid built-in object ID 5\n"
                               "WARNING: object with ID 999 presented in access control tables but cannot be found "
@@ -96,8 +93,7 @@ protected:
    void UpgradeTo21()
    {
       ToolRun run = db().Run({"upgrade"}, "n");
-      ASSERT_EQ(kStart + UpgradeLines(14, 21) + kQuestion + "N\n" +
-                   "Unable to find upgrade procedure for version 21\nDatabase upgrade failed\n",
+      ASSERT_EQ(kStart + UpgradeLines(14, 21) + kIndexQuestion + "N\n" + NoProcedure(21),
                 StoppedAt(run.out, 21))
          << run.err;
       ASSERT_EQ("21", Config("DBFormatVersion"));
@@ -261,7 +257,7 @@ TEST_F(Upgrade21Test, From21To31AnsweredNo)
    time_t before = time(nullptr);
    ToolRun run = db().Run({"upgrade"}, "n");
    time_t after = time(nullptr);
-   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kQuestion + "N\n" + UpgradeLines(25, 27) + kWarnings +
+   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kIndexQuestion + "N\n" + UpgradeLines(25, 27) + kWarnings +
                 UpgradeLines(27, 31) + kStopsAt31,
              StoppedAt(run.out, 31))
       << run.err;
@@ -294,7 +290,7 @@ TEST_F(Upgrade21Test, From21To31Forced)
    time_t before = time(nullptr);
    ToolRun run = db().Run({"-f", "upgrade"});
    time_t after = time(nullptr);
-   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kQuestion + "Y\n" +
+   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kIndexQuestion + "Y\n" +
                 "Creating indexes for table \"idata_100\"...\nCreating indexes for table \"idata_101\"...\n" +
                 UpgradeLines(25, 27) + kWarnings + UpgradeLines(27, 31) + kStopsAt31,
              SortedIndexLines(StoppedAt(run.out, 31)))
@@ -334,7 +330,7 @@ TEST_F(Upgrade21Test, IndexCommandsWithAndWithoutTheOldOne)
       else
          other.DeleteConfig("IDataIndexCreationCommand");
       ToolRun run = other.Run({"upgrade"}, "n");
-      EXPECT_EQ(kStart + UpgradeLines(21, 25) + kQuestion + "N\n" + UpgradeLines(25, 31) + kStopsAt31,
+      EXPECT_EQ(kStart + UpgradeLines(21, 25) + kIndexQuestion + "N\n" + UpgradeLines(25, 31) + kStopsAt31,
                 StoppedAt(run.out, 31));
       EXPECT_EQ("0", other.Value("SELECT COUNT(*) FROM config WHERE var_name='IDataIndexCreationCommand'"));
       const Rows copied = c.stored != nullptr ? Rows{{c.stored, "0", "1"}} : Rows{};
@@ -387,7 +383,7 @@ TEST_F(Upgrade21Test, FailedSelectsOfTheObjectPropertiesStep)
          {
             ToolRun run = other.Run({"upgrade"}, "n");
             std::string out = run.out;
-            const std::string head = kStart + UpgradeLines(21, 25) + kQuestion + "N\n" + UpgradeLines(25, 27);
+            const std::string head = kStart + UpgradeLines(21, 25) + kIndexQuestion + "N\n" + UpgradeLines(25, 27);
             EXPECT_EQ(head, out.substr(0, head.size()));
             EXPECT_NE(std::string::npos, out.find(failed + kRollback)) << out;
             EXPECT_EQ(7, run.exitCode);

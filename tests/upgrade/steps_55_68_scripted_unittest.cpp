@@ -11,6 +11,7 @@
 #include "lib/kvsrv/kvsrv.h"
 #include "tests/support/harness.h"
 #include "tests/support/scripted.h"
+#include "tests/upgrade/upgrade_support.h"
 #include "upgrade/step_runner.h"
 #include "upgrade/steps.h"
 
@@ -114,9 +115,8 @@ TEST(Steps55To68ScriptedTest, FailedWideningOnMssqlAndOracle)
       SCOPED_TRACE(d.syntax);
       ScriptedDatabase db(d.syntax, kVersionRule + "64\nfail " + d.widen + " => column is in use\n");
       ToolRun run = db.Run({"upgrade"});
-      EXPECT_EQ(std::string(kBannerText) + "Upgrading database...\nUpgrading from version 64 to 65\n"
-                                           "SQL query failed (column is in use):\n" + d.widen + "\n"
-                                           "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+      EXPECT_EQ(kStart + "Upgrading from version 64 to 65\nSQL query failed (column is in use):\n" + d.widen + "\n" +
+                   kRollback,
                 run.out);
       EXPECT_EQ(7, run.exitCode);
 
@@ -155,9 +155,8 @@ TEST(Steps55To68ScriptedTest, PostgresqlFallbackOnlyAfterTheDirectFormFailed)
    db.SetScript(kVersionRule + "64\nfail " + direct.substr(8) + " => syntax error\nfail " + fallback[2].substr(8) +
                 " => cannot drop column\n");
    run = db.Run({"upgrade"});
-   EXPECT_EQ(std::string(kBannerText) + "Upgrading database...\nUpgrading from version 64 to 65\n"
-                                        "SQL query failed (cannot drop column):\n" + fallback[2].substr(8) + "\n"
-                                        "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+   EXPECT_EQ(kStart + UpgradeLines(64, 65) + "SQL query failed (cannot drop column):\n" + fallback[2].substr(8) + "\n" +
+                kRollback,
              run.out);
    EXPECT_EQ(std::vector<std::string>({direct, fallback[0], fallback[1], fallback[2]}), StepCalls(db.Calls(), 0));
 }

@@ -7,12 +7,12 @@
 #include "db/settings.h"
 #include "tests/support/harness.h"
 #include "tests/support/scripted.h"
+#include "tests/upgrade/upgrade_support.h"
 #include "upgrade/step_runner.h"
 #include "upgrade/upgrade.h"
 
 namespace {
 
-const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
 const char kVersionQuery[] = "SELECT var_value FROM config WHERE var_name='DBFormatVersion'";
 
 TEST(UpgradeScriptedTest, Steps78To83OnMssqlAndOracle)
@@ -28,10 +28,7 @@ TEST(UpgradeScriptedTest, Steps78To83OnMssqlAndOracle)
                                     "select SELECT item_id,schedule FROM dci_schedules => 3|a\n"
                                     "row 9|it's\n");
       ToolRun run = db.Run({"upgrade"});
-      EXPECT_EQ(kStart +
-                   "Upgrading from version 78 to 79\nUpgrading from version 79 to 80\nUpgrading from version 80 to 81\n"
-                   "Upgrading from version 81 to 82\nUpgrading from version 82 to 83\nDatabase upgrade succeeded\n",
-                run.out)
+      EXPECT_EQ(kStart + UpgradeLines(78, 83) + kSucceeded, run.out)
          << c.syntax;
       EXPECT_EQ(0, run.exitCode);
       const std::string t = c.text;
@@ -111,7 +108,7 @@ TEST(UpgradeScriptedTest, FailingVersionSelectCountsAsVersionZero)
    ScriptedDatabase db("PGSQL", std::string("fail ") + kVersionQuery + " => connection reset\n");
    ToolRun run = db.Run({"-t", "upgrade"});
    // Neither echoed nor reported: just no procedure for version 0.
-   EXPECT_EQ(kStart + "Unable to find upgrade procedure for version 0\nDatabase upgrade failed\n", run.out);
+   EXPECT_EQ(kStart + NoProcedure(0), run.out);
    EXPECT_EQ(7, run.exitCode);
 
    db.SetScript(std::string("fail ") + kVersionQuery + " => connection reset\n"
@@ -126,8 +123,7 @@ TEST(UpgradeScriptedTest, FailedCommitIsAFailedStep)
 {
    ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => 81\nonce fail commit => could not serialize\n");
    ToolRun run = db.Run({"upgrade"});
-   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nSQL query failed (could not serialize):\nCOMMIT\n"
-                      "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nSQL query failed (could not serialize):\nCOMMIT\n" + kRollback,
              run.out);
    EXPECT_EQ(7, run.exitCode);
    std::vector<std::string> calls = db.Calls();
@@ -212,8 +208,8 @@ TEST(UpgradeScriptedTest, FailedRetentionReadLeavesTheStoredValue)
    ScriptedDatabase db("SQLITE", script);
    ToolRun run = db.Run({"upgrade"});
    EXPECT_EQ(kStart + "Upgrading from version 69 to 70\n"
-                      "SQL query failed:\nSELECT var_value FROM config WHERE var_name='EventLogRetentionTime'\n"
-                      "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+                      "SQL query failed:\nSELECT var_value FROM config WHERE var_name='EventLogRetentionTime'\n" +
+                kRollback,
              run.out);
    EXPECT_EQ(7, run.exitCode);
    EXPECT_FALSE(writesEventLogRetention(db.Statements()));

@@ -10,6 +10,22 @@
 
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
+
+// What every upgrade run prints first, and how it ends.
+inline const std::string kStart = kBanner + "Upgrading database...\n";
+inline const std::string kUpToDate = kStart + "Your database format is up to date\n";
+inline const std::string kSucceeded = "Database upgrade succeeded\n";
+inline const std::string kRollback = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+
+// The end of a run that reached |version| and found no step from there.
+inline std::string NoProcedure(int version)
+{
+   return "Unable to find upgrade procedure for version " + std::to_string(version) + "\nDatabase upgrade failed\n";
+}
+
+// The question the step from 20 asks about the collected-data tables.
+inline const std::string kIndexQuestion = "Create indexes on existing IDATA tables? (Y/N) ";
 
 // Loads tests/fixtures/<format>/<dialect>.sql statement by statement; fails
 // the test when a statement fails. The fixtures end every statement with ";"
@@ -104,22 +120,17 @@ inline void RemoveUpgradeStopper(TestDatabase &db, int version)
 // that went on past |version| comes back unchanged.
 inline std::string StoppedAt(const std::string &out, int version)
 {
-   const std::string step = UpgradeLines(version, version + 1);
-   const std::string rolledBack = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
-   size_t at = out.find(step);
-   if (at == std::string::npos || out.size() < at + rolledBack.size() ||
-       out.compare(out.size() - rolledBack.size(), rolledBack.size(), rolledBack) != 0)
+   size_t at = out.find(UpgradeLines(version, version + 1));
+   if (at == std::string::npos || !EndsWith(out.substr(at), kRollback))
       return out;
-   return out.substr(0, at) + "Unable to find upgrade procedure for version " + std::to_string(version) +
-          "\nDatabase upgrade failed\n";
+   return out.substr(0, at) + NoProcedure(version);
 }
 
 // What a run printed before it reached the step from |version| (all of it
 // when it never did): for runs under -X, which nothing stops.
 inline std::string OutputBefore(const std::string &out, int version)
 {
-   size_t at = std::min(out.find(UpgradeLines(version, version + 1)),
-                        out.find("Unable to find upgrade procedure for version " + std::to_string(version) + "\n"));
+   size_t at = std::min(out.find(UpgradeLines(version, version + 1)), out.find(NoProcedure(version)));
    return at == std::string::npos ? out : out.substr(0, at);
 }
 
