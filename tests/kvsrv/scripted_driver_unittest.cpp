@@ -7,6 +7,7 @@
 
 #include "lib/kvsrv/kvsrv.h"
 #include "tests/support/harness.h"
+#include "tests/support/results.h"
 #include "tests/support/scripted.h"
 
 namespace {
@@ -35,40 +36,9 @@ protected:
       handle_ = DBConnect();
       return handle_;
    }
-   std::vector<std::string> Log()
-   {
-      std::vector<std::string> lines;
-      FILE *f = fopen(dir_.File("calls.log").c_str(), "r");
-      char line[4096];
-      while (f != nullptr && fgets(line, sizeof(line), f) != nullptr)
-      {
-         std::string s = line;
-         if (!s.empty() && s.back() == '\n')
-            s.pop_back();
-         lines.push_back(s);
-      }
-      if (f != nullptr)
-         fclose(f);
-      return lines;
-   }
+   std::vector<std::string> Log() { return ReadCallLog(dir_.File("calls.log")); }
    // The select's rows as "a|b" lines, NULL as "<null>"; "<failed: error>" on failure.
-   std::vector<std::string> Select(const std::string &query)
-   {
-      char error[1024];
-      DB_RESULT r = DBSelectEx(handle_, query.c_str(), error);
-      if (r == nullptr)
-         return {std::string("<failed: ") + error + ">"};
-      std::vector<std::string> rows;
-      for (int i = 0; i < DBGetNumRows(r); i++)
-      {
-         std::string row;
-         for (int c = 0; c < DBGetNumColumns(r); c++)
-            row += (c > 0 ? "|" : "") + std::string(DBGetFieldText(r, i, c));
-         rows.push_back(row);
-      }
-      DBFreeResult(r);
-      return rows;
-   }
+   std::vector<std::string> Select(const std::string &query) { return SelectLines(handle_, query); }
 
    TempDir dir_;
    db_handle_t handle_ = nullptr;

@@ -71,29 +71,6 @@ protected:
       AddUpgradeStopper(db(), 21);
    }
 
-   // Index names are per schema everywhere here but on MySQL.
-   bool PerSchemaIndexNames() { return !IsMySql(); }
-
-   // The names of the indexes on |table| other than its primary key.
-   std::vector<std::string> IndexesOf(const std::string &table)
-   {
-      std::string query;
-      if (db().engine() == "sqlite")
-         query = "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
-                 "' AND name NOT LIKE 'sqlite_autoindex%'";
-      else if (IsMySql())
-         query = "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=DATABASE() AND "
-                 "table_name='" + table + "' AND index_name<>'PRIMARY'";
-      else
-         query = "SELECT indexname FROM pg_indexes WHERE schemaname=current_schema() AND tablename='" + table +
-                 "' AND indexname NOT LIKE '%_pkey'";
-      std::vector<std::string> names;
-      for (const auto &row : db().Query(query))
-         names.push_back(row[0]);
-      std::sort(names.begin(), names.end());
-      return names;
-   }
-
    // Brings the baseline to format 20 with the tool itself: an event 30
    // already there makes the step from 20 fail at its first statement and
    // roll back; the event is then removed again.
@@ -231,7 +208,7 @@ void Upgrade14Test::ExpectConvertedRows()
       EXPECT_EQ(v.flags, ConfigFlags(v.name)) << v.name;
    }
    EXPECT_EQ(std::vector<std::string>{PerSchemaIndexNames() ? "idx_thresholds_item_id" : "idx_item_id"},
-             IndexesOf("thresholds"));
+             IndexNames(db(), "thresholds"));
 }
 
 TEST_F(Upgrade14Test, From14To21AnsweredNo)
@@ -251,7 +228,7 @@ TEST_F(Upgrade14Test, From14To21AnsweredNo)
    ASSERT_TRUE(db().Exec("DELETE FROM event_cfg WHERE event_code IN (4999,5000)"));
    ExpectConvertedRows();
    for (const char *table : {"idata_100", "idata_101", "idata_102"})
-      EXPECT_TRUE(IndexesOf(table).empty()) << table;
+      EXPECT_TRUE(IndexNames(db(), table).empty()) << table;
 
    // The templates of the range read as a fresh database has them.
    TestDatabase fresh;
@@ -279,9 +256,9 @@ TEST_F(Upgrade14Test, From14To21ForcedCreatesTheIdataIndexes)
    // Node 102 is deleted: its table gets none.
    for (const std::string id : {"100", "101"})
       EXPECT_EQ(std::vector<std::string>{PerSchemaIndexNames() ? "idx_idata_" + id + "_item_id" : "idx_item_id"},
-                IndexesOf("idata_" + id))
+                IndexNames(db(), "idata_" + id))
          << id;
-   EXPECT_TRUE(IndexesOf("idata_102").empty());
+   EXPECT_TRUE(IndexNames(db(), "idata_102").empty());
 }
 
 // Each of the six columns sets its own bit; OSPF is 0x40, not 0x20.
@@ -449,39 +426,12 @@ TEST_F(Upgrade14Test, TraceOfStep20To21)
 {
    UpgradeTo20();
    ToolRun run = db().Run({"-t", "-f", "upgrade"});
-   const bool perSchema = PerSchemaIndexNames();
-   const std::string config = ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ";
    // On MySQL the step is marked started (the failed run of UpgradeTo20 left
    // the mark, so it is updated) and the mark goes after the version.
    const std::string mark = IsMySql() ? ">>> UPDATE config SET var_value='20' WHERE var_name='DBUpgradeStepStarted'\n" : "";
    const std::string unmark = IsMySql() ? ">>> DELETE FROM config WHERE var_name='DBUpgradeStepStarted'\n" : "";
-   std::string expected =
-      kStart + "Upgrading from version 20 to 21\n" + mark +
-      ">>> INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES (30,"
-      "'SYS_SMS_FAILURE',1,1,'Unable to send SMS to phone %1','Generated when server is unable to send SMS.#0D#0A"
-      "   Parameters:#0D#0A   1) Phone number')\n"
-      ">>> ALTER TABLE nodes ADD node_flags integer\n"
-      ">>> SELECT id,is_snmp,is_agent,is_bridge,is_router,is_local_mgmt,is_ospf FROM nodes\n"
-      ">>> UPDATE nodes SET node_flags=3 WHERE id=100\n"
-      ">>> UPDATE nodes SET node_flags=31 WHERE id=101\n"
-      ">>> UPDATE nodes SET node_flags=0 WHERE id=102\n"
-      ">>> ALTER TABLE nodes DROP COLUMN is_snmp\n"
-      ">>> ALTER TABLE nodes DROP COLUMN is_agent\n"
-      ">>> ALTER TABLE nodes DROP COLUMN is_bridge\n"
-      ">>> ALTER TABLE nodes DROP COLUMN is_router\n"
-      ">>> ALTER TABLE nodes DROP COLUMN is_local_mgmt\n"
-      ">>> ALTER TABLE nodes DROP COLUMN is_ospf\n"
-      ">>> CREATE INDEX " + std::string(perSchema ? "idx_thresholds_item_id" : "idx_item_id") +
-      " ON thresholds(item_id)\n" + kIndexQuestion + "Y\n"
-      ">>> SELECT id FROM nodes WHERE is_deleted=0\n"
-      "Creating indexes for table \"idata_100\"...\n"
-      ">>> CREATE INDEX " + (perSchema ? "idx_idata_100_item_id" : "idx_item_id") + " ON idata_100(item_id)\n"
-      "Creating indexes for table \"idata_101\"...\n"
-      ">>> CREATE INDEX " + (perSchema ? "idx_idata_101_item_id" : "idx_item_id") + " ON idata_101(item_id)\n" +
-      config + "('NumberOfStatusPollers','10',1,1)\n" +
-      config + "('NumberOfConfigurationPollers','4',1,1)\n" +
-      config + "('IDataIndexCreationCommand','CREATE INDEX idx_item_id ON idata_#25d(item_id)',0,1)\n"
-      ">>> UPDATE config SET var_value='21' WHERE var_name='DBFormatVersion'\n" + unmark + kStopsAt21;
+   const std::string expected = kStart + "Upgrading from version 20 to 21\n" + mark +
+                                TraceOfStep20({"3", "31", "0"}, PerSchemaIndexNames()) + unmark + kStopsAt21;
    EXPECT_EQ(InNodeOrder(expected), InNodeOrder(StoppedAt(run.out, 21)));
 }
 

@@ -58,30 +58,9 @@ protected:
    }
 
    int Version() { return atoi(Config("DBFormatVersion").c_str()); }
-   bool PerSchemaIndexNames() { return db().engine() != "mysql"; }
    std::string IndexName(const std::string &table, const std::string &suffix, const std::string &plain)
    {
       return PerSchemaIndexNames() ? "idx_" + table + "_" + suffix : plain;
-   }
-
-   // The names of the indexes on |table| other than its primary key.
-   std::vector<std::string> IndexesOf(const std::string &table)
-   {
-      std::string query;
-      if (db().engine() == "sqlite")
-         query = "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
-                 "' AND name NOT LIKE 'sqlite_autoindex%'";
-      else if (db().engine() == "mysql")
-         query = "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=DATABASE() AND "
-                 "table_name='" + table + "' AND index_name<>'PRIMARY'";
-      else
-         query = "SELECT indexname FROM pg_indexes WHERE schemaname=current_schema() AND tablename='" + table +
-                 "' AND indexname NOT LIKE '%_pkey'";
-      std::vector<std::string> names;
-      for (const auto &row : db().Query(query))
-         names.push_back(row[0]);
-      std::sort(names.begin(), names.end());
-      return names;
    }
 
    // Brings the baseline to 21 with the tool (answering the index question
@@ -150,9 +129,9 @@ void Upgrade21Test::ExpectConvertedRows(time_t before, time_t after)
              db().Query("SELECT item_id,raw_value,last_poll_time FROM raw_dci_values ORDER BY item_id"));
    std::vector<std::string> thresholdIndexes = {"idx_sequence", IndexName("thresholds", "item_id", "idx_item_id")};
    std::sort(thresholdIndexes.begin(), thresholdIndexes.end());
-   EXPECT_EQ(thresholdIndexes, IndexesOf("thresholds"));
+   EXPECT_EQ(thresholdIndexes, IndexNames(db(), "thresholds"));
    EXPECT_EQ(std::vector<std::string>{IndexName("raw_dci_values", "item_id", "idx_item_id")},
-             IndexesOf("raw_dci_values"));
+             IndexNames(db(), "raw_dci_values"));
 
    // 25 to 26: the index commands, the old one copied as stored.
    EXPECT_EQ("<none>", Config("IDataIndexCreationCommand"));
@@ -265,7 +244,7 @@ TEST_F(Upgrade21Test, From21To31AnsweredNo)
    RemoveUpgradeStopper(db(), 31);
    ExpectConvertedRows(before, after);
    for (const char *table : {"idata_100", "idata_101", "idata_102"})
-      EXPECT_TRUE(IndexesOf(table).empty()) << table;
+      EXPECT_TRUE(IndexNames(db(), table).empty()) << table;
 
    // The templates and variables of the range read as a fresh database has
    // them (where a fresh database still has them at all).
@@ -299,9 +278,9 @@ TEST_F(Upgrade21Test, From21To31Forced)
    ExpectConvertedRows(before, after);
    for (const std::string id : {"100", "101"})
       EXPECT_EQ(std::vector<std::string>{IndexName("idata_" + id, "timestamp", "idx_timestamp")},
-                IndexesOf("idata_" + id))
+                IndexNames(db(), "idata_" + id))
          << id;
-   EXPECT_TRUE(IndexesOf("idata_102").empty());   // node 102 is deleted
+   EXPECT_TRUE(IndexNames(db(), "idata_102").empty());   // node 102 is deleted
 }
 
 // The old index command is moved whatever it holds, stored exactly as it was;
@@ -504,7 +483,7 @@ TEST_F(Upgrade21Test, ReindexRunsCleanAfterTheWholeUpgrade)
    EXPECT_EQ(std::string::npos, run.out.find("SQL query failed")) << run.out;
    EXPECT_EQ(83, Version());
    // Where names are per schema the upgrade already named it as reindex does.
-   std::vector<std::string> rawIndexes = IndexesOf("raw_dci_values");
+   std::vector<std::string> rawIndexes = IndexNames(db(), "raw_dci_values");
    EXPECT_EQ(PerSchemaIndexNames(),
              std::find(rawIndexes.begin(), rawIndexes.end(), "idx_raw_dci_values_item_id") != rawIndexes.end());
    run = db().Run({"reindex"});

@@ -11,7 +11,6 @@
 
 namespace {
 
-const std::string kVersionRule = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => ";
 const std::string kStore41 = "UPDATE config SET var_value='41' WHERE var_name='DBFormatVersion'";
 
 // The statements of a run up to the one that stores 41, which is left out.
@@ -45,7 +44,7 @@ TEST(Steps31To40ScriptedTest, CreatedTablesInEveryDialect)
    for (const Dialect &d : kDialects)
    {
       SCOPED_TRACE(std::string(d.syntax) + " " + (d.option ? d.option : ""));
-      ScriptedDatabase db(d.syntax, kVersionRule + "31\n");
+      ScriptedDatabase db(d.syntax, VersionRule(31));
       std::vector<std::string> args = {"-f", "upgrade"};
       if (d.option != nullptr)
          args.insert(args.begin(), d.option);
@@ -106,7 +105,7 @@ TEST(Steps31To40ScriptedTest, CreatedTablesInEveryDialect)
 // taken for a format.
 TEST(Steps31To40ScriptedTest, PercentSignsGoOutAsWritten)
 {
-   ScriptedDatabase db("MSSQL", kVersionRule + "32\n");
+   ScriptedDatabase db("MSSQL", VersionRule(32));
    db.Run({"upgrade"});
    std::vector<std::string> statements = db.Statements();
    for (const char *expected :
@@ -119,14 +118,14 @@ TEST(Steps31To40ScriptedTest, PercentSignsGoOutAsWritten)
          "(33,'SYS_SCRIPT_ERROR',2,1,'Script (%1) execution error: %2','Generated when server encounters KVSL script "
          "execution error.#0D#0AParameters:#0D#0A   1) Script name#0D#0A   2) Error text#0D#0A   3) DCI ID if script "
          "is DCI transformation script, or 0 otherwise')"})
-      EXPECT_NE(statements.end(), std::find(statements.begin(), statements.end(), expected)) << expected;
+      EXPECT_TRUE(Contains(statements, expected)) << expected;
 }
 
 // Ids are read unsigned and written signed. A failed GUID update ends the
 // step without -X; under -X every other row still gets its GUID.
 TEST(Steps31To40ScriptedTest, FailedGuidUpdate)
 {
-   const std::string script = kVersionRule + "40\n"
+   const std::string script = VersionRule(40) +
                               "select SELECT id FROM users => 0\n"
                               "row 2147483648\n"
                               "row 5\n"

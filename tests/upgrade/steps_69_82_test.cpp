@@ -381,28 +381,13 @@ std::vector<std::string> Columns(TestDatabase &db, const std::string &table)
    return columns;
 }
 
-std::vector<std::string> Tables(TestDatabase &db)
-{
-   std::string query;
-   if (db.engine() == "sqlite")
-      query = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
-   else if (db.engine() == "mysql")
-      query = "SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() ORDER BY table_name";
-   else
-      query = "SELECT table_name FROM information_schema.tables WHERE table_schema=current_schema() ORDER BY table_name";
-   std::vector<std::string> tables;
-   for (const auto &row : db.Query(query))
-      tables.push_back(row[0]);
-   return tables;
-}
-
 TEST_F(Upgrade69Test, EndsWithTheTablesOfAFreshDatabase)
 {
    ToolRun run = db().Run({"upgrade"});
    ASSERT_EQ(0, run.exitCode) << run.out;
    TestDatabase fresh;
    fresh.InitSchema();
-   EXPECT_EQ(Tables(fresh), Tables(db()));
+   EXPECT_EQ(TableNames(fresh), TableNames(db()));
    // Every table the steps from 69 create or change, and one they drop.
    const char *tables[] = {
       "config", "config_clob", "users", "user_profiles", "object_properties", "object_custom_attributes", "nodes",
