@@ -7,6 +7,7 @@
 
 #include "lib/kvsrv/kvsrv.h"
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 #include "tests/support/results.h"
 #include "tests/support/scripted.h"
 
@@ -166,12 +167,10 @@ TEST(ScriptedToolTest, LostConnectionStatesEndTheCommand)
    };
    for (const Case &c : cases)
    {
-      ScriptedDatabase db("MSSQL", "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => 82\n" +
-                                      c.rule + c.error + "\n");
+      ScriptedDatabase db("MSSQL", VersionRule(82) + c.rule + c.error + "\n");
       ToolRun run = db.Run({"upgrade"});
       const std::string lost = "Connection to the database lost (" + c.error + "); command stopped\n";
-      bool endsLost = run.out.size() >= lost.size() && run.out.substr(run.out.size() - lost.size()) == lost;
-      EXPECT_EQ(c.lost, endsLost) << c.error << "\n" << run.out;
+      EXPECT_EQ(c.lost, EndsWith(run.out, lost)) << c.error << "\n" << run.out;
       EXPECT_EQ(!c.lost, run.out.find("Database upgrade failed\n") != std::string::npos) << c.error << "\n" << run.out;
       EXPECT_EQ(7, run.exitCode) << c.error;
       std::vector<std::string> calls = db.Calls();
