@@ -10,9 +10,6 @@
 namespace checktest {
 namespace {
 
-const std::string kBanner = kBannerText;
-const char kVersionRule[] = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => 83\n";
-
 // A select that fails does not prove that a row is missing: the failure is
 // reported, and nothing is offered for repair on its ground. The per-object
 // selects run under -t; without it each stage reads its tables once.
@@ -106,7 +103,7 @@ TEST(CheckScriptedTest, FailedSelectIsReportedAndNothingIsOffered)
    for (const Case &c : cases)
    {
       SCOPED_TRACE(c.what);
-      ScriptedDatabase db("SQLITE", kVersionRule + c.rules);
+      ScriptedDatabase db("SQLITE", VersionRule(83) + c.rules);
       ToolRun run = db.Run(c.perObject ? std::vector<std::string>{"-t", "check"} : std::vector<std::string>{"check"},
                            "YYYY");
       EXPECT_EQ(kBanner + kHead +
@@ -154,7 +151,7 @@ TEST(CheckScriptedTest, FailedDeletes)
    for (const Case &c : cases)
    {
       SCOPED_TRACE(c.what);
-      ScriptedDatabase db("SQLITE", kVersionRule + c.rules);
+      ScriptedDatabase db("SQLITE", VersionRule(83) + c.rules);
       ToolRun run = db.Run({"-t", "check"}, "Y");
       EXPECT_EQ(kBanner + kHead +
                    StagesOutput({{c.stage, {c.question + "SQL query failed (locked):\n" + c.failed + "\n", "ERROR "}}}) +
@@ -168,7 +165,7 @@ TEST(CheckScriptedTest, FailedDeletes)
 
 TEST(CheckScriptedTest, RepairsRunInsideOneTransaction)
 {
-   ScriptedDatabase db("SQLITE", std::string(kVersionRule) + "select SELECT action_id FROM policy_action_list => 7\n");
+   ScriptedDatabase db("SQLITE", VersionRule(83) + "select SELECT action_id FROM policy_action_list => 7\n");
    ToolRun run = db.Run({"check"}, "YY");
    EXPECT_EQ(0, run.exitCode) << run.out;
    std::vector<std::string> calls = db.Calls();
@@ -188,7 +185,7 @@ TEST(CheckScriptedTest, RepairsRunInsideOneTransaction)
 
 TEST(CheckScriptedTest, FailedCommitIsNotSuccess)
 {
-   ScriptedDatabase db("SQLITE", std::string(kVersionRule) +
+   ScriptedDatabase db("SQLITE", VersionRule(83) +
                                     "select SELECT action_id FROM policy_action_list => 7\n"
                                     "fail commit => serialization failure\n");
    ToolRun run = db.Run({"check"}, "YY");
@@ -205,7 +202,7 @@ TEST(CheckScriptedTest, FailedCommitIsNotSuccess)
 // before its first stage.
 TEST(CheckScriptedTest, FailedBeginAbortsBeforeAnyStage)
 {
-   ScriptedDatabase db("SQLITE", std::string(kVersionRule) + "fail begin => too many connections\n");
+   ScriptedDatabase db("SQLITE", VersionRule(83) + "fail begin => too many connections\n");
    ToolRun run = db.Run({"check"}, "YY");
    EXPECT_EQ(kBanner + kHead + "SQL query failed (too many connections):\nBEGIN\nDatabase check aborted\n", run.out);
    EXPECT_EQ(7, run.exitCode);

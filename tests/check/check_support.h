@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 
 namespace checktest {
 
@@ -126,18 +127,6 @@ inline void AddAction(TestDatabase &db, int id)
                 std::to_string(id) + ",'action " + std::to_string(id) + "',0,0,'#00')");
 }
 
-// The statement that creates the properties row of a class row that has none
-// (MySQL's comments column has no default, so there it is given).
-inline std::string LostPropertiesInsert(const TestDatabase &db, int id, const std::string &name)
-{
-   bool mysql = db.syntax() == "MYSQL";
-   return "INSERT INTO object_properties (object_id,name,status,is_deleted,image_id,inherit_access_rights,"
-          "last_modified,status_calc_alg,status_prop_alg,status_fixed_val,status_shift,status_translation,"
-          "status_single_threshold,status_thresholds" +
-          std::string(mysql ? ",comments" : "") + ") VALUES (" + std::to_string(id) + ",'" + name +
-          "',5,0,0,1,0,0,0,0,0,0,0,'00000000'" + (mysql ? ",'#00'" : "") + ")";
-}
-
 // A healthy node: properties, an address and a subnet.
 inline void AddHealthyNode(TestDatabase &db, int id, const std::string &name)
 {
@@ -174,26 +163,6 @@ inline std::string WithoutTrace(std::string out)
    {
       size_t end = out.find('\n', at);
       out.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
-   }
-   return out;
-}
-
-}  // namespace checktest
-
-namespace checktest {
-
-// Replaces the engine's own error text in every "SQL query failed (...)" line
-// with "ERR", so that outputs compare the same on every engine.
-inline std::string MaskErrors(std::string out)
-{
-   const std::string open = "SQL query failed (";
-   for (size_t at = out.find(open); at != std::string::npos; at = out.find(open, at + 1))
-   {
-      size_t start = at + open.size();
-      size_t end = out.find("):\n", start);
-      if (end == std::string::npos)
-         break;
-      out.replace(start, end - start, "ERR");
    }
    return out;
 }

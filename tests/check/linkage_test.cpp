@@ -7,8 +7,6 @@
 namespace checktest {
 namespace {
 
-const std::string kBanner = kBannerText;
-
 class LinkageTest : public CheckTest
 {
 };

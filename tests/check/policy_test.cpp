@@ -6,8 +6,6 @@
 namespace checktest {
 namespace {
 
-const std::string kBanner = kBannerText;
-
 class PolicyTest : public CheckTest
 {
 };

@@ -7,50 +7,9 @@
 #include "db/config_vars.h"
 #include "db/scripts.h"
 #include "db/settings.h"
-#include "lib/kvsrv/kvsrv.h"
-#include "tests/support/harness.h"
+#include "tests/support/access_layer.h"
 
 namespace {
-
-const int kSyntaxes[] = {DB_SYNTAX_MYSQL, DB_SYNTAX_PGSQL, DB_SYNTAX_MSSQL, DB_SYNTAX_ORACLE, DB_SYNTAX_SQLITE};
-const char *const kSyntaxNames[] = {"MYSQL", "PGSQL", "MSSQL", "ORACLE", "SQLITE"};
-
-// Connects the access layer (g_hConnection, g_nSyntax) to the test database
-// and captures what it prints.
-class AccessLayerTest : public EngineTest
-{
-protected:
-   void SetUpDatabase() override
-   {
-      db().CreateConfigTable();
-      g_hConnection = DBConnect();   // the test database's settings are the current ones
-      ASSERT_NE(nullptr, g_hConnection);
-      for (int i = 0; i < 5; i++)
-         if (db().syntax() == kSyntaxNames[i])
-            g_nSyntax = kSyntaxes[i];
-   }
-   void TearDown() override
-   {
-      if (g_hConnection != nullptr)
-         DBDisconnect(g_hConnection);
-      g_hConnection = nullptr;
-      g_bSkipErrors = g_bShowQueries = false;
-      g_pszTableType = "";
-      g_nSyntax = DB_SYNTAX_MYSQL;
-      EngineTest::TearDown();
-   }
-   void Capture() { testing::internal::CaptureStdout(); }
-   std::string Captured()
-   {
-      fflush(stdout);
-      return testing::internal::GetCapturedStdout();
-   }
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
-   bool IsMySql() { return g_nSyntax == DB_SYNTAX_MYSQL; }
-};
 
 TEST_F(AccessLayerTest, ScriptRunsLinesUpToTheEndMarker)
 {

@@ -4,10 +4,9 @@
 #include <string>
 
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 
 namespace {
-
-const std::string kBanner = kBannerText;
 
 class FrontEndTest : public EngineTest
 {
@@ -21,8 +20,7 @@ TEST_F(FrontEndTest, NoConfigTableGivesExit5)
    // Standard error says what the likely causes are.
    const std::string hint = "has no readable config table: either DBName names the wrong database, or the database "
                             "is not initialised yet (kvdbmgr init <schema file>)\n";
-   ASSERT_GE(run.err.size(), hint.size()) << run.err;
-   EXPECT_EQ(hint, run.err.substr(run.err.size() - hint.size())) << run.err;
+   EXPECT_TRUE(EndsWith(run.err, hint)) << run.err;
 }
 
 TEST_F(FrontEndTest, UnknownSyntaxGivesExit6)

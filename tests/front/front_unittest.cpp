@@ -32,7 +32,6 @@ const std::string kUsageText =
    "   --json       : Status only - print the status as one JSON document.\n"
    "\n";
 
-const std::string kBanner = kBannerText;
 const std::string kNoSuchConfig = "/nonexistent/korveld.conf";
 
 // Command lines that stop before the configuration file is read.

@@ -11,6 +11,7 @@
 #include "lib/kvsrv/kvsrv.h"
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
+#include "tests/support/results.h"
 
 namespace {
 
@@ -68,28 +69,7 @@ protected:
       return ok;
    }
    // The rows as "a|b|c" lines, or one "<failed: error>" line.
-   std::vector<std::string> Select(const std::string &query)
-   {
-      char error[1024];
-      DB_RESULT r = DBSelectEx(handle_, query.c_str(), error);
-      if (r == nullptr)
-         return {std::string("<failed: ") + error + ">"};
-      std::vector<std::string> rows = Lines(r);
-      DBFreeResult(r);
-      return rows;
-   }
-   static std::vector<std::string> Lines(DB_RESULT r)
-   {
-      std::vector<std::string> rows;
-      for (int i = 0; i < DBGetNumRows(r); i++)
-      {
-         std::string row;
-         for (int c = 0; c < DBGetNumColumns(r); c++)
-            row += (c > 0 ? "|" : "") + std::string(DBGetFieldText(r, i, c));
-         rows.push_back(row);
-      }
-      return rows;
-   }
+   std::vector<std::string> Select(const std::string &query) { return SelectLines(handle_, query); }
 
    db_handle_t handle_ = nullptr;
 };
@@ -109,7 +89,7 @@ TEST_F(DriverTest, SelectsReturnEveryRowAndFieldAsText)
    EXPECT_EQ(4, DBGetNumRows(r));
    EXPECT_EQ(3, DBGetNumColumns(r));
    std::vector<std::string> expected = {"1|first|-2147483648", "2||", "3|it's #27|4294967", "4|" + longText + "|0"};
-   EXPECT_EQ(expected, Lines(r));
+   EXPECT_EQ(expected, ResultLines(r));
    EXPECT_EQ(INT32_MIN, DBGetFieldLong(r, 0, 2));
    EXPECT_EQ(0x80000000u, DBGetFieldULong(r, 0, 2));
    EXPECT_EQ(0, DBGetFieldLong(r, 1, 2));  // NULL reads as 0

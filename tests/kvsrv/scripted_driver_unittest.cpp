@@ -7,6 +7,8 @@
 
 #include "lib/kvsrv/kvsrv.h"
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
+#include "tests/support/results.h"
 #include "tests/support/scripted.h"
 
 namespace {
@@ -35,40 +37,9 @@ protected:
       handle_ = DBConnect();
       return handle_;
    }
-   std::vector<std::string> Log()
-   {
-      std::vector<std::string> lines;
-      FILE *f = fopen(dir_.File("calls.log").c_str(), "r");
-      char line[4096];
-      while (f != nullptr && fgets(line, sizeof(line), f) != nullptr)
-      {
-         std::string s = line;
-         if (!s.empty() && s.back() == '\n')
-            s.pop_back();
-         lines.push_back(s);
-      }
-      if (f != nullptr)
-         fclose(f);
-      return lines;
-   }
+   std::vector<std::string> Log() { return ReadCallLog(dir_.File("calls.log")); }
    // The select's rows as "a|b" lines, NULL as "<null>"; "<failed: error>" on failure.
-   std::vector<std::string> Select(const std::string &query)
-   {
-      char error[1024];
-      DB_RESULT r = DBSelectEx(handle_, query.c_str(), error);
-      if (r == nullptr)
-         return {std::string("<failed: ") + error + ">"};
-      std::vector<std::string> rows;
-      for (int i = 0; i < DBGetNumRows(r); i++)
-      {
-         std::string row;
-         for (int c = 0; c < DBGetNumColumns(r); c++)
-            row += (c > 0 ? "|" : "") + std::string(DBGetFieldText(r, i, c));
-         rows.push_back(row);
-      }
-      DBFreeResult(r);
-      return rows;
-   }
+   std::vector<std::string> Select(const std::string &query) { return SelectLines(handle_, query); }
 
    TempDir dir_;
    db_handle_t handle_ = nullptr;
@@ -153,7 +124,7 @@ TEST(ScriptedToolTest, RecordsTheToolsCallsInOrder)
    ScriptedDatabase db("ORACLE", "select SELECT var_value FROM config WHERE var_name='DBLockStatus' => srv1\n"
                                  "select SELECT var_value FROM config WHERE var_name='DBLockInfo' => info\n");
    ToolRun run = db.Run({"unlock"}, "y");
-   EXPECT_EQ(std::string(kBannerText) + "Database is locked by server srv1 [info]\n"
+   EXPECT_EQ(kBanner + "Database is locked by server srv1 [info]\n"
                                         "Do you wish to force database unlock? (Y/N) Y\nDatabase lock removed\n",
              run.out);
    EXPECT_EQ(0, run.exitCode);
@@ -196,12 +167,10 @@ TEST(ScriptedToolTest, LostConnectionStatesEndTheCommand)
    };
    for (const Case &c : cases)
    {
-      ScriptedDatabase db("MSSQL", "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => 82\n" +
-                                      c.rule + c.error + "\n");
+      ScriptedDatabase db("MSSQL", VersionRule(82) + c.rule + c.error + "\n");
       ToolRun run = db.Run({"upgrade"});
       const std::string lost = "Connection to the database lost (" + c.error + "); command stopped\n";
-      bool endsLost = run.out.size() >= lost.size() && run.out.substr(run.out.size() - lost.size()) == lost;
-      EXPECT_EQ(c.lost, endsLost) << c.error << "\n" << run.out;
+      EXPECT_EQ(c.lost, EndsWith(run.out, lost)) << c.error << "\n" << run.out;
       EXPECT_EQ(!c.lost, run.out.find("Database upgrade failed\n") != std::string::npos) << c.error << "\n" << run.out;
       EXPECT_EQ(7, run.exitCode) << c.error;
       std::vector<std::string> calls = db.Calls();

@@ -2,10 +2,9 @@
 #include <string>
 
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 
 namespace {
-
-const std::string kBanner = kBannerText;
 
 class BatchTest : public EngineTest
 {
@@ -66,12 +65,9 @@ TEST_F(BatchTest, StopsAtTheFirstFailingStatement)
    std::string path = db().dir().Write(
       "batch.sql", "INSERT INTO t VALUES (1,'a');\nINSERT INTO no_such_table VALUES (2);\nINSERT INTO t VALUES (3,'c');\n");
    ToolRun run = db().Run({"batch", path});
-   const std::string head = kBanner + "SQL query failed (";
-   const std::string tail = "):\nINSERT INTO no_such_table VALUES (2)\n";
-   EXPECT_EQ(head, run.out.substr(0, head.size())) << run.out;
-   ASSERT_GT(run.out.size(), head.size() + tail.size()) << run.out;
-   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
-   EXPECT_NE(std::string::npos, run.out.find("no_such_table", head.size())) << "the engine's error text";
+   EXPECT_EQ(kBanner + "SQL query failed (ERR):\nINSERT INTO no_such_table VALUES (2)\n", MaskErrors(run.out));
+   // The engine's own error text, before the statement, names the table.
+   EXPECT_LT(run.out.find("no_such_table"), run.out.find("):\n")) << run.out;
    EXPECT_EQ(7, run.exitCode);
    EXPECT_EQ("1=a\n", Rows());  // the first stays applied, the third never ran
 }

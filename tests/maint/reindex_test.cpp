@@ -5,8 +5,6 @@
 
 namespace {
 
-const std::string kBanner = kBannerText;
-
 // The tables reindex works on, with just the indexed columns.
 const char *const kTables[] = {
    "CREATE TABLE raw_dci_values (item_id integer)",  "CREATE TABLE event_log (event_timestamp integer)",

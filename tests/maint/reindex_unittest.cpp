@@ -33,7 +33,7 @@ TEST(ReindexStatements, PerDialect)
       ToolRun run = db.Run({"reindex"});
       EXPECT_EQ(0, run.exitCode) << c.syntax << run.out;
       EXPECT_EQ(c.statements, db.Statements()) << c.syntax;
-      EXPECT_EQ(0u, run.out.find(std::string(kBannerText) + "Reindexing table event_log by (event_timestamp)...\n"))
+      EXPECT_EQ(0u, run.out.find(kBanner + "Reindexing table event_log by (event_timestamp)...\n"))
          << run.out;
    }
 }

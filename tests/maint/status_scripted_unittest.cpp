@@ -10,7 +10,7 @@ namespace {
 
 TEST(StatusScriptedTest, FailedReadsAreFactsAndExit7)
 {
-   const std::string head = std::string(kBannerText) + "Driver: scripted\nDialect: PGSQL\n";
+   const std::string head = kBanner + "Driver: scripted\nDialect: PGSQL\n";
    struct Case
    {
       std::string script;

@@ -106,7 +106,7 @@ class StatusTest : public EngineTest
 protected:
    std::string Head() const
    {
-      return std::string(kBannerText) + "Driver: " + CurrentEngine().name + "\nDialect: " +
+      return kBanner + "Driver: " + CurrentEngine().name + "\nDialect: " +
              CurrentEngine().syntax + "\n";
    }
 };
@@ -181,7 +181,7 @@ TEST_F(StatusTest, FactsAsTextAndJson)
       {
          ToolRun json = db().Run(args);
          EXPECT_EQ(c.exitCode, json.exitCode) << label;
-         EXPECT_EQ(kBannerText, json.err) << label;
+         EXPECT_EQ(kBanner, json.err) << label;
          std::map<std::string, std::string> values = ParseFlatJson(json.out);
          EXPECT_EQ("\"" + std::string(CurrentEngine().name) + "\"", values["driver"]) << label;
          EXPECT_EQ("\"" + std::string(CurrentEngine().syntax) + "\"", values["dialect"]) << label;
@@ -196,7 +196,7 @@ TEST_F(StatusTest, FactsAsTextAndJson)
 TEST_F(StatusTest, NoConfigTableIsADialectFailure)
 {
    ToolRun run = db().Run({"status"});
-   EXPECT_EQ(std::string(kBannerText) + "Unable to determine database syntax\n", run.out);
+   EXPECT_EQ(kBanner + "Unable to determine database syntax\n", run.out);
    EXPECT_EQ(5, run.exitCode);
    ToolRun json = db().Run({"status", "--json"});
    EXPECT_EQ("", json.out);
@@ -237,7 +237,7 @@ TEST_F(StatusTest, TheReadmeShowsWhatTheSamplePrints)
 
    LoadFormat69(db());
    ToolRun run = db().Run({"status"});
-   EXPECT_EQ(std::string(kBannerText) + shown, run.out);
+   EXPECT_EQ(kBanner + shown, run.out);
    EXPECT_EQ(shownJson, db().Run({"status", "--json"}).out);
 }
 

@@ -245,7 +245,7 @@ protected:
    {
       KV_SKIP_UNLESS_ENGINE();
       ASSERT_EQ(0, s_init->exitCode) << s_init->out;
-      ASSERT_EQ(std::string(kBannerText) + "Initializing database...\nDatabase initialized successfully\n",
+      ASSERT_EQ(kBanner + "Initializing database...\nDatabase initialized successfully\n",
                 s_init->out);
    }
 
@@ -315,10 +315,10 @@ TEST_F(SchemaFileTest, OtherCommandsAcceptTheFreshDatabase)
    EXPECT_EQ(std::string::npos, check.out.find("SQL query failed")) << check.out;
 
    ToolRun upgrade = db().Run({"upgrade"});
-   EXPECT_EQ(std::string(kBannerText) + "Upgrading database...\nYour database format is up to date\n", upgrade.out);
+   EXPECT_EQ(kBanner + "Upgrading database...\nYour database format is up to date\n", upgrade.out);
 
    ToolRun unlock = db().Run({"unlock"});
-   EXPECT_EQ(std::string(kBannerText) + "Database is not locked\n", unlock.out);
+   EXPECT_EQ(kBanner + "Database is not locked\n", unlock.out);
 }
 
 TEST_F(SchemaFileTest, RowsTheServerNeeds)
@@ -368,7 +368,7 @@ TEST_F(BaselineTest, LoadsAsFormat14)
    db().CreateConfigTable();
    ToolRun run = db().Run({"batch", BaselineFile(db())});
    ASSERT_EQ(0, run.exitCode) << run.out;
-   ASSERT_EQ(std::string(kBannerText), run.out);
+   ASSERT_EQ(kBanner, run.out);
 
    EXPECT_EQ("14", db().Value("SELECT var_value FROM config WHERE var_name='DBFormatVersion'"));
    EXPECT_EQ(db().syntax(), db().Value("SELECT var_value FROM config WHERE var_name='DBSyntax'"));

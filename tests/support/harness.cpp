@@ -20,8 +20,6 @@
 
 extern char **environ;
 
-const char kBannerText[] = "Korvel Database Manager Version " KV_VERSION "\n\n";
-
 namespace {
 
 std::vector<std::string> ChildEnvironment(const std::vector<std::string> &extra)
@@ -96,102 +94,33 @@ pid_t StartTool(const std::vector<std::string> &args, const std::vector<std::str
    return pid;
 }
 
-}  // namespace
-
-ToolRun RunTool(const std::vector<std::string> &args, const std::string &input, const std::vector<std::string> &env)
+// Runs kvdbmgr on pipes until it has closed its output and error. |pending|
+// goes to its standard input as the pipe takes it. After each read, |more|
+// (when given) sees the output so far and may add to |pending|; once it
+// returns false it is not asked again, and the input is closed as soon as
+// everything pending has gone.
+ToolRun RunOnPipes(const std::vector<std::string> &args, const std::vector<std::string> &env, std::string pending,
+                   const std::function<bool(const std::string &out, std::string *pending)> &more)
 {
    int in[2], out[2], err[2];
    pid_t pid = StartTool(args, env, in, out, err);
+   int inFd = in[1];
+   fcntl(inFd, F_SETFL, O_NONBLOCK);
+   bool asking = static_cast<bool>(more);
 
    ToolRun run;
-   size_t written = 0;
-   int inFd = in[1];
-   if (input.empty())
-   {
-      close(inFd);
-      inFd = -1;
-   }
-   else
-   {
-      fcntl(inFd, F_SETFL, O_NONBLOCK);
-   }
    bool outOpen = true, errOpen = true;
    while (outOpen || errOpen)
    {
-      pollfd fds[3];
-      int n = 0;
-      int outIdx = -1, errIdx = -1, inIdx = -1;
-      if (outOpen)
+      if (inFd >= 0 && pending.empty() && !asking)
       {
-         outIdx = n;
-         fds[n++] = {out[0], POLLIN, 0};
+         close(inFd);
+         inFd = -1;
       }
-      if (errOpen)
-      {
-         errIdx = n;
-         fds[n++] = {err[0], POLLIN, 0};
-      }
-      if (inFd >= 0)
-      {
-         inIdx = n;
-         fds[n++] = {inFd, POLLOUT, 0};
-      }
-      if (poll(fds, (nfds_t)n, 60000) <= 0)
-      {
-         kill(pid, SIGKILL);
-         break;
-      }
-      char buffer[65536];
-      if (outIdx >= 0 && (fds[outIdx].revents & (POLLIN | POLLHUP)))
-      {
-         ssize_t r = read(out[0], buffer, sizeof(buffer));
-         if (r > 0)
-            run.out.append(buffer, (size_t)r);
-         else
-            outOpen = false;
-      }
-      if (errIdx >= 0 && (fds[errIdx].revents & (POLLIN | POLLHUP)))
-      {
-         ssize_t r = read(err[0], buffer, sizeof(buffer));
-         if (r > 0)
-            run.err.append(buffer, (size_t)r);
-         else
-            errOpen = false;
-      }
-      if (inIdx >= 0 && (fds[inIdx].revents & (POLLOUT | POLLERR | POLLHUP)))
-      {
-         ssize_t w = write(inFd, input.data() + written, input.size() - written);
-         if (w > 0)
-            written += (size_t)w;
-         if (w < 0 || written == input.size())
-         {
-            close(inFd);
-            inFd = -1;
-         }
-      }
-   }
-   if (inFd >= 0)
-      close(inFd);
-   close(out[0]);
-   close(err[0]);
-   run.exitCode = WaitExit(pid);
-   return run;
-}
-
-ToolRun RunToolAnswering(const std::vector<std::string> &args, const std::function<std::string(int)> &atQuestion,
-                         const std::vector<std::string> &env)
-{
-   int in[2], out[2], err[2];
-   pid_t pid = StartTool(args, env, in, out, err);
-
-   ToolRun run;
-   int inFd = in[1];
-   int asked = 0;
-   bool outOpen = true, errOpen = true;
-   while (outOpen || errOpen)
-   {
-      pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
-      if (poll(fds, 2, 60000) <= 0)
+      pollfd fds[3] = {{outOpen ? out[0] : -1, POLLIN, 0},
+                       {errOpen ? err[0] : -1, POLLIN, 0},
+                       {inFd >= 0 && !pending.empty() ? inFd : -1, POLLOUT, 0}};
+      if (poll(fds, 3, 60000) <= 0)
       {
          kill(pid, SIGKILL);
          break;
@@ -207,19 +136,19 @@ ToolRun RunToolAnswering(const std::vector<std::string> &args, const std::functi
          else
             (i == 0 ? run.out : run.err).append(buffer, (size_t)r);
       }
-      // Questions end the output until answered: count them as they appear.
-      size_t count = 0;
-      for (size_t at = run.out.find("(Y/N) "); at != std::string::npos; at = run.out.find("(Y/N) ", at + 1))
-         count++;
-      while (inFd >= 0 && (int)count > asked)
+      if (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))
       {
-         std::string answer = atQuestion(++asked);
-         if (answer.empty() || write(inFd, answer.data(), answer.size()) != (ssize_t)answer.size())
+         ssize_t w = write(inFd, pending.data(), pending.size());
+         if (w > 0)
+            pending.erase(0, (size_t)w);
+         if (w < 0)
          {
-            close(inFd);
-            inFd = -1;
+            pending.clear();
+            asking = false;
          }
       }
+      if (asking && inFd >= 0)
+         asking = more(run.out, &pending);
    }
    if (inFd >= 0)
       close(inFd);
@@ -227,6 +156,33 @@ ToolRun RunToolAnswering(const std::vector<std::string> &args, const std::functi
    close(err[0]);
    run.exitCode = WaitExit(pid);
    return run;
+}
+
+}  // namespace
+
+ToolRun RunTool(const std::vector<std::string> &args, const std::string &input, const std::vector<std::string> &env)
+{
+   return RunOnPipes(args, env, input, nullptr);
+}
+
+ToolRun RunToolAnswering(const std::vector<std::string> &args, const std::function<std::string(int)> &atQuestion,
+                         const std::vector<std::string> &env)
+{
+   int asked = 0;
+   return RunOnPipes(args, env, "", [&](const std::string &out, std::string *pending) {
+      // Questions end the output until answered: count them as they appear.
+      int count = 0;
+      for (size_t at = out.find("(Y/N) "); at != std::string::npos; at = out.find("(Y/N) ", at + 1))
+         count++;
+      while (count > asked)
+      {
+         std::string answer = atQuestion(++asked);
+         if (answer.empty())
+            return false;
+         *pending += answer;
+      }
+      return true;
+   });
 }
 
 ToolRun RunToolOnTerminal(const std::vector<std::string> &args, const std::string &input,
@@ -419,6 +375,11 @@ void TestDatabase::DeleteConfig(const std::string &name)
 {
    std::string error;
    ASSERT_TRUE(Exec("DELETE FROM config WHERE var_name='" + name + "'", &error)) << error;
+}
+
+std::string TestDatabase::ConfigValue(const std::string &name)
+{
+   return Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
 }
 
 std::string TestDatabase::SchemaFile() const

@@ -80,6 +80,8 @@ public:
    // Inserts or replaces one config variable (the value is stored as given).
    void SetConfig(const std::string &name, const std::string &value);
    void DeleteConfig(const std::string &name);
+   // The stored value of a config variable, or "<none>" when there is no such row.
+   std::string ConfigValue(const std::string &name);
 
    // The shipped schema file of this engine's dialect (sql/<dialect>.sql).
    std::string SchemaFile() const;
@@ -117,7 +119,7 @@ bool EngineAvailable(std::string *why);
    } while (0)
 
 // The exact banner every run starts with.
-extern const char kBannerText[];
+inline const std::string kBanner = "Korvel Database Manager Version " KV_VERSION "\n\n";
 
 // Base fixture for tests that run against the engine under test.
 class EngineTest : public ::testing::Test

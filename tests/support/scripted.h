@@ -10,6 +10,10 @@
 
 // The select the tool makes to learn the dialect.
 extern const char kSyntaxQuery[];
+// The select that reads the format version, and a script rule answering it
+// with |version| (one line).
+extern const char kVersionQuery[];
+std::string VersionRule(int version);
 
 // A scripted "database" in a temporary directory. The script rules are the
 // scripted driver's (see scripted_driver.cpp); a rule answering kSyntaxQuery
@@ -46,3 +50,29 @@ private:
    std::string log_;
    std::string config_;
 };
+
+// The dialects no engine here speaks, and what the tool's statements differ
+// in there.
+struct OtherDialect
+{
+   const char *syntax;
+   const char *text;           // the long-text type
+   bool indexNamesPerSchema;   // else per table
+};
+inline const OtherDialect kOtherDialects[] = {{"MSSQL", "text", false}, {"ORACLE", "clob", true}};
+
+// The calls logged in the file |path|, one per entry.
+std::vector<std::string> ReadCallLog(const std::string &path);
+
+// The statements of the executes among |calls|, without the marker.
+std::vector<std::string> Executed(const std::vector<std::string> &calls);
+
+// True when |calls| holds |call|.
+bool Contains(const std::vector<std::string> &calls, const std::string &call);
+
+// The calls of one upgrade step, between its "begin" and its "commit" or
+// "rollback" (both left out): the step after the one whose version statement
+// stored |from|, or the first step of the run when none did. The started-step
+// mark that MySQL keeps around every step is left out: it is the upgrade
+// engine's bookkeeping, tested on its own.
+std::vector<std::string> StepCalls(const std::vector<std::string> &calls, int from = 0);

@@ -94,17 +94,9 @@ protected:
       }
    }
 
-   static std::string Hash(Rows rows)
+   static std::string Hash(const Rows &rows)
    {
-      std::sort(rows.begin(), rows.end());
-      std::string all;
-      for (const auto &row : rows)
-      {
-         for (const auto &field : row)
-            all += field + '\x1f';
-         all += '\x1e';
-      }
-      return std::to_string(rows.size()) + ":" + std::to_string(std::hash<std::string>()(all));
+      return std::to_string(rows.size()) + ":" + std::to_string(std::hash<std::string>()(SortedRows(rows)));
    }
 
    // The rows of the two rebuilt tables in the columns every version has.
@@ -114,27 +106,11 @@ protected:
              Hash(db.Query("SELECT item_id,schedule FROM dci_schedules"));
    }
 
-   static std::vector<std::string> Tables(TestDatabase &db)
-   {
-      std::string query;
-      if (db.engine() == "sqlite")
-         query = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
-      else if (db.engine() == "mysql")
-         query = "SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() ORDER BY table_name";
-      else
-         query = "SELECT table_name FROM information_schema.tables WHERE table_schema=current_schema() ORDER BY "
-                 "table_name";
-      std::vector<std::string> tables;
-      for (const auto &row : db.Query(query))
-         tables.push_back(row[0]);
-      return tables;
-   }
-
    // Every table and every row in it.
    static std::string Everything(TestDatabase &db)
    {
       std::string all;
-      for (const std::string &table : Tables(db))
+      for (const std::string &table : TableNames(db))
          all += table + "=" + Hash(db.Query("SELECT * FROM " + table)) + "\n";
       return all;
    }

@@ -1,44 +1,16 @@
 // The step runner on a real engine: the order in which declared data goes in,
 // and how a failure ends a step or, under -X, is passed over.
-#include <stdio.h>
-
 #include <string>
 
 #include "db/dialects.h"
 #include "db/settings.h"
-#include "lib/kvsrv/kvsrv.h"
-#include "tests/support/harness.h"
+#include "tests/support/access_layer.h"
 #include "upgrade/step_runner.h"
 
 namespace {
 
-class StepRunnerTest : public EngineTest
-{
-protected:
-   void SetUpDatabase() override
-   {
-      db().CreateConfigTable();
-      g_hConnection = DBConnect();
-      ASSERT_NE(nullptr, g_hConnection);
-      g_nSyntax = FindDialect(db().syntax().c_str());
-      ASSERT_GE(g_nSyntax, 0);
-   }
-   void TearDown() override
-   {
-      if (g_hConnection != nullptr)
-         DBDisconnect(g_hConnection);
-      g_hConnection = nullptr;
-      g_bSkipErrors = g_bShowQueries = false;
-      g_nSyntax = DB_SYNTAX_MYSQL;
-      EngineTest::TearDown();
-   }
-   void Capture() { testing::internal::CaptureStdout(); }
-   std::string Captured()
-   {
-      fflush(stdout);
-      return testing::internal::GetCapturedStdout();
-   }
-};
+// The step runner works through the access layer on the test database.
+using StepRunnerTest = AccessLayerTest;
 
 const ObjectTool kTools[] = {
    {5, "&Info->&Switch forwarding database", 2, "Switch forwarding database", 1, "", "Show FDB"},

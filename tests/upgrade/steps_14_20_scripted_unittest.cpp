@@ -11,40 +11,12 @@
 
 namespace {
 
-const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
-const std::string kVersionRule = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => ";
-
-// The calls of the first step of a run: from the first "begin" to its "commit"
-// or "rollback", both left out.
-std::vector<std::string> FirstStep(const std::vector<std::string> &calls)
-{
-   auto begin = std::find(calls.begin(), calls.end(), "begin");
-   if (begin == calls.end())
-      return {};
-   auto end = std::find_if(begin, calls.end(), [](const std::string &c) { return c == "commit" || c == "rollback"; });
-   return std::vector<std::string>(begin + 1, end);
-}
-
-bool Contains(const std::vector<std::string> &calls, const std::string &call)
-{
-   return std::find(calls.begin(), calls.end(), call) != calls.end();
-}
-
-struct Dialect
-{
-   const char *syntax;
-   const char *text;            // the long-text type
-   bool indexNamesPerSchema;
-};
-
-const Dialect kOtherDialects[] = {{"MSSQL", "text", false}, {"ORACLE", "clob", true}};
-
 TEST(Steps14To20ScriptedTest, Step17To18OnMssqlAndOracle)
 {
-   for (const Dialect &d : kOtherDialects)
+   for (const OtherDialect &d : kOtherDialects)
    {
       SCOPED_TRACE(d.syntax);
-      ScriptedDatabase db(d.syntax, kVersionRule + "17\n"
+      ScriptedDatabase db(d.syntax, VersionRule(17) +
                                     "select SELECT rule_id,event_id FROM policy_event_list => 0|4\n"
                                     "row 0|-2147483647\n"
                                     "row 1|3\n");
@@ -89,7 +61,7 @@ TEST(Steps14To20ScriptedTest, Step17To18OnMssqlAndOracle)
          "PRIMARY KEY(module_id))",
          "execute UPDATE config SET var_value='18' WHERE var_name='DBFormatVersion'",
       };
-      EXPECT_EQ(expected, FirstStep(db.Calls()));
+      EXPECT_EQ(expected, StepCalls(db.Calls()));
 
       // The two tables of the range made through the table-creation path.
       std::vector<std::string> calls = db.Calls();
@@ -108,11 +80,11 @@ TEST(Steps14To20ScriptedTest, Step17To18OnMssqlAndOracle)
 // per table where the dialect keeps them per table, per schema on Oracle.
 TEST(Steps14To20ScriptedTest, TraceOfStep20To21OnMssqlAndOracle)
 {
-   for (const Dialect &d : kOtherDialects)
+   for (const OtherDialect &d : kOtherDialects)
    {
       SCOPED_TRACE(d.syntax);
       // The step from 21 fails at its first statement: the run stops there.
-      ScriptedDatabase db(d.syntax, kVersionRule + "20\n"
+      ScriptedDatabase db(d.syntax, VersionRule(20) +
                                     "fail INSERT INTO event_cfg (event_code,event_name,severity,flags,message,"
                                     "description) VALUES (4009, => stopped\n"
                                     "select SELECT id,is_snmp,is_agent,is_bridge,is_router,is_local_mgmt,is_ospf "
@@ -122,38 +94,8 @@ TEST(Steps14To20ScriptedTest, TraceOfStep20To21OnMssqlAndOracle)
                                     "select SELECT id FROM nodes WHERE is_deleted=0 => 100\n"
                                     "row 101\n");
       ToolRun run = db.Run({"-t", "-f", "upgrade"});
-      const std::string thresholds = d.indexNamesPerSchema ? "idx_thresholds_item_id" : "idx_item_id";
-      auto idata = [&d](const std::string &id) {
-         return std::string(d.indexNamesPerSchema ? "idx_idata_" + id + "_item_id" : "idx_item_id");
-      };
-      const std::string config = ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ";
-      EXPECT_EQ(kStart + "Upgrading from version 20 to 21\n"
-                   ">>> INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES (30,"
-                   "'SYS_SMS_FAILURE',1,1,'Unable to send SMS to phone %1','Generated when server is unable to send "
-                   "SMS.#0D#0A   Parameters:#0D#0A   1) Phone number')\n"
-                   ">>> ALTER TABLE nodes ADD node_flags integer\n"
-                   ">>> SELECT id,is_snmp,is_agent,is_bridge,is_router,is_local_mgmt,is_ospf FROM nodes\n"
-                   ">>> UPDATE nodes SET node_flags=67 WHERE id=100\n"
-                   ">>> UPDATE nodes SET node_flags=95 WHERE id=101\n"
-                   ">>> UPDATE nodes SET node_flags=0 WHERE id=102\n"
-                   ">>> ALTER TABLE nodes DROP COLUMN is_snmp\n"
-                   ">>> ALTER TABLE nodes DROP COLUMN is_agent\n"
-                   ">>> ALTER TABLE nodes DROP COLUMN is_bridge\n"
-                   ">>> ALTER TABLE nodes DROP COLUMN is_router\n"
-                   ">>> ALTER TABLE nodes DROP COLUMN is_local_mgmt\n"
-                   ">>> ALTER TABLE nodes DROP COLUMN is_ospf\n"
-                   ">>> CREATE INDEX " + thresholds + " ON thresholds(item_id)\n"
-                   "Create indexes on existing IDATA tables? (Y/N) Y\n"
-                   ">>> SELECT id FROM nodes WHERE is_deleted=0\n"
-                   "Creating indexes for table \"idata_100\"...\n"
-                   ">>> CREATE INDEX " + idata("100") + " ON idata_100(item_id)\n"
-                   "Creating indexes for table \"idata_101\"...\n"
-                   ">>> CREATE INDEX " + idata("101") + " ON idata_101(item_id)\n" +
-                   config + "('NumberOfStatusPollers','10',1,1)\n" +
-                   config + "('NumberOfConfigurationPollers','4',1,1)\n" +
-                   config + "('IDataIndexCreationCommand','CREATE INDEX idx_item_id ON idata_#25d(item_id)',0,1)\n"
-                   ">>> UPDATE config SET var_value='21' WHERE var_name='DBFormatVersion'\n"
-                   "Unable to find upgrade procedure for version 21\nDatabase upgrade failed\n",
+      EXPECT_EQ(kStart + "Upgrading from version 20 to 21\n" + TraceOfStep20({"67", "95", "0"}, d.indexNamesPerSchema) +
+                   NoProcedure(21),
                 StoppedAt(run.out, 21));
       EXPECT_EQ(7, run.exitCode);
    }
@@ -199,11 +141,11 @@ TEST(Steps14To20ScriptedTest, MySqlRebuildCopiesBeforeTheOldTableGoes)
       const std::string inserts = c.insert;
       const std::string first = "execute INSERT INTO " + fresh + inserts.substr(0, inserts.find("||"));
       const std::string second = "execute INSERT INTO " + fresh + inserts.substr(inserts.find("||") + 2);
-      const std::string script = kVersionRule + std::to_string(c.from) + "\n" + c.rows;
+      const std::string script = VersionRule(c.from) + c.rows;
 
       ScriptedDatabase db("MYSQL", script);
       ToolRun run = db.Run({"-I", "-f", "upgrade"});
-      std::vector<std::string> step = FirstStep(db.Calls());
+      std::vector<std::string> step = StepCalls(db.Calls());
       ASSERT_GE(step.size(), 8u) << run.out;
       std::vector<std::string> rebuild(step.begin() + 1, step.begin() + 8);
       EXPECT_EQ((std::vector<std::string>{"execute DROP TABLE IF EXISTS " + fresh, "execute DROP TABLE IF EXISTS " + old,
@@ -217,9 +159,9 @@ TEST(Steps14To20ScriptedTest, MySqlRebuildCopiesBeforeTheOldTableGoes)
       db.SetScript(script + "fail " + second.substr(8) + " => Duplicate entry\n");
       run = db.Run({"-I", "-f", "upgrade"});
       EXPECT_NE(std::string::npos, run.out.find("SQL query failed (Duplicate entry):\n" + second.substr(8) + "\n" +
-                                                "Rolling back last stage due to upgrade errors...\n"))
+                                                kRollback))
          << run.out;
-      step = FirstStep(db.Calls());
+      step = StepCalls(db.Calls());
       ASSERT_GE(step.size(), 6u) << run.out;
       EXPECT_EQ((std::vector<std::string>{first, second, "execute DROP TABLE IF EXISTS " + fresh}),
                 std::vector<std::string>(step.begin() + 4, step.end()));

@@ -12,41 +12,14 @@
 
 namespace {
 
-const std::string kVersionRule = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => ";
-
-// The statements of the step from |from|: the executes between its "begin"
-// and its "commit" or "rollback". The step after the one that stored |from|,
-// or the run's first step when none did.
-std::vector<std::string> StepStatements(const std::vector<std::string> &calls, int from)
-{
-   const std::string version = "execute UPDATE config SET var_value='" + std::to_string(from) + "' WHERE "
-                               "var_name='DBFormatVersion'";
-   auto previous = std::find(calls.begin(), calls.end(), version);
-   auto begin = std::find(previous == calls.end() ? calls.begin() : previous, calls.end(), "begin");
-   std::vector<std::string> statements;
-   for (auto it = begin; it != calls.end() && *it != "commit" && *it != "rollback"; ++it)
-      if (it->compare(0, 8, "execute ") == 0)
-         statements.push_back(it->substr(8));
-   return statements;
-}
-
-struct Dialect
-{
-   const char *syntax;
-   const char *text;   // the long-text type
-   bool indexNamesPerSchema;
-};
-
-const Dialect kOtherDialects[] = {{"MSSQL", "text", false}, {"ORACLE", "clob", true}};
-
 // The steps that create tables with long-text columns and the indexes whose
 // names depend on the dialect, as sent to MSSQL and Oracle.
 TEST(Steps21To30ScriptedTest, StatementsOnMssqlAndOracle)
 {
-   for (const Dialect &d : kOtherDialects)
+   for (const OtherDialect &d : kOtherDialects)
    {
       SCOPED_TRACE(d.syntax);
-      ScriptedDatabase db(d.syntax, kVersionRule + "21\n"
+      ScriptedDatabase db(d.syntax, VersionRule(21) +
                                     "select SELECT item_id FROM items => 1000\n"
                                     "row 1001\n"
                                     "select SELECT id FROM nodes WHERE is_deleted=0 => 100\n"
@@ -71,15 +44,15 @@ TEST(Steps21To30ScriptedTest, StatementsOnMssqlAndOracle)
          "UPDATE config SET var_value='24' WHERE var_name='DBFormatVersion'"};
       if (std::string(d.syntax) == "ORACLE")
          step23.erase(step23.begin() + 1);
-      EXPECT_EQ(step23, StepStatements(calls, 23));
+      EXPECT_EQ(step23, Executed(StepCalls(calls, 23)));
       EXPECT_EQ((std::vector<std::string>{
                    std::string("CREATE INDEX ") + (perSchema ? "idx_idata_100_timestamp" : "idx_timestamp") +
                       " ON idata_100(idata_timestamp)",
                    "UPDATE config SET var_value='25' WHERE var_name='DBFormatVersion'"}),
-                StepStatements(calls, 24));
+                Executed(StepCalls(calls, 24)));
 
       // The service root's name and image are missing: the defaults stand.
-      std::vector<std::string> step26 = StepStatements(calls, 26);
+      std::vector<std::string> step26 = Executed(StepCalls(calls, 26));
       ASSERT_GE(step26.size(), 4u);
       static const std::regex stamp(",[0-9]{9,}\\)$");
       for (std::string &s : step26)
@@ -97,7 +70,7 @@ TEST(Steps21To30ScriptedTest, StatementsOnMssqlAndOracle)
                 std::vector<std::string>(step26.begin(), step26.begin() + 4));
       EXPECT_EQ(4u + 23 + 1 + 6 + 2 + 1, step26.size());
 
-      std::vector<std::string> step28 = StepStatements(calls, 28);
+      std::vector<std::string> step28 = Executed(StepCalls(calls, 28));
       ASSERT_GE(step28.size(), 2u);
       EXPECT_EQ("CREATE TABLE zones (id integer not null,zone_guid integer not null,zone_type integer not null,"
                 "controller_ip varchar(15) not null,description " + t + ",PRIMARY KEY(id))",
@@ -113,11 +86,11 @@ TEST(Steps21To30ScriptedTest, StatementsOnMssqlAndOracle)
 // step is committed.
 TEST(Steps21To30ScriptedTest, FailedSelectOfTheOldIndexCommand)
 {
-   ScriptedDatabase db("PGSQL", kVersionRule + "25\n"
+   ScriptedDatabase db("PGSQL", VersionRule(25) +
                                 "fail SELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand' => "
                                 "relation is busy\n");
    ToolRun run = db.Run({"upgrade"}, "n");
-   EXPECT_EQ(std::string(kBannerText) + "Upgrading database...\n" + UpgradeLines(25, 26) +
+   EXPECT_EQ(kStart + UpgradeLines(25, 26) +
                 "SQL query failed:\nSELECT var_value FROM config WHERE var_name='IDataIndexCreationCommand'\n",
              OutputBefore(run.out, 26));
    std::vector<std::string> calls = db.Calls();
@@ -125,7 +98,7 @@ TEST(Steps21To30ScriptedTest, FailedSelectOfTheOldIndexCommand)
                                        "VALUES ('IDataIndexCreationCommand_1','CREATE INDEX idx_timestamp ON "
                                        "idata_#25d(idata_timestamp)',0,1)",
                                        "UPDATE config SET var_value='26' WHERE var_name='DBFormatVersion'"}),
-             StepStatements(calls, 25));
+             Executed(StepCalls(calls, 25)));
    auto stored = std::find(calls.begin(), calls.end(),
                            "execute UPDATE config SET var_value='26' WHERE var_name='DBFormatVersion'");
    ASSERT_NE(calls.end(), stored);

@@ -15,10 +15,7 @@
 
 namespace {
 
-const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
-const std::string kQuestion = "Create indexes on existing IDATA tables? (Y/N) ";
-const std::string kRollback = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
-const std::string kStopsAt31 = "Unable to find upgrade procedure for version 31\nDatabase upgrade failed\n";
+const std::string kStopsAt31 = NoProcedure(31);
 // Printed by the step from 26 for the rows the test adds at 21.
 const std::string kWarnings = "WARNING: Invalid built-in object ID 5\n"
                               "WARNING: object with ID 999 presented in access control tables but cannot be found "
@@ -61,30 +58,9 @@ protected:
    }
 
    int Version() { return atoi(Config("DBFormatVersion").c_str()); }
-   bool PerSchemaIndexNames() { return db().engine() != "mysql"; }
    std::string IndexName(const std::string &table, const std::string &suffix, const std::string &plain)
    {
       return PerSchemaIndexNames() ? "idx_" + table + "_" + suffix : plain;
-   }
-
-   // The names of the indexes on |table| other than its primary key.
-   std::vector<std::string> IndexesOf(const std::string &table)
-   {
-      std::string query;
-      if (db().engine() == "sqlite")
-         query = "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
-                 "' AND name NOT LIKE 'sqlite_autoindex%'";
-      else if (db().engine() == "mysql")
-         query = "SELECT DISTINCT index_name FROM information_schema.statistics WHERE table_schema=DATABASE() AND "
-                 "table_name='" + table + "' AND index_name<>'PRIMARY'";
-      else
-         query = "SELECT indexname FROM pg_indexes WHERE schemaname=current_schema() AND tablename='" + table +
-                 "' AND indexname NOT LIKE '%_pkey'";
-      std::vector<std::string> names;
-      for (const auto &row : db().Query(query))
-         names.push_back(row[0]);
-      std::sort(names.begin(), names.end());
-      return names;
    }
 
    // Brings the baseline to 21 with the tool (answering the index question
@@ -96,8 +72,7 @@ protected:
    void UpgradeTo21()
    {
       ToolRun run = db().Run({"upgrade"}, "n");
-      ASSERT_EQ(kStart + UpgradeLines(14, 21) + kQuestion + "N\n" +
-                   "Unable to find upgrade procedure for version 21\nDatabase upgrade failed\n",
+      ASSERT_EQ(kStart + UpgradeLines(14, 21) + kIndexQuestion + "N\n" + NoProcedure(21),
                 StoppedAt(run.out, 21))
          << run.err;
       ASSERT_EQ("21", Config("DBFormatVersion"));
@@ -154,9 +129,9 @@ void Upgrade21Test::ExpectConvertedRows(time_t before, time_t after)
              db().Query("SELECT item_id,raw_value,last_poll_time FROM raw_dci_values ORDER BY item_id"));
    std::vector<std::string> thresholdIndexes = {"idx_sequence", IndexName("thresholds", "item_id", "idx_item_id")};
    std::sort(thresholdIndexes.begin(), thresholdIndexes.end());
-   EXPECT_EQ(thresholdIndexes, IndexesOf("thresholds"));
+   EXPECT_EQ(thresholdIndexes, IndexNames(db(), "thresholds"));
    EXPECT_EQ(std::vector<std::string>{IndexName("raw_dci_values", "item_id", "idx_item_id")},
-             IndexesOf("raw_dci_values"));
+             IndexNames(db(), "raw_dci_values"));
 
    // 25 to 26: the index commands, the old one copied as stored.
    EXPECT_EQ("<none>", Config("IDataIndexCreationCommand"));
@@ -261,7 +236,7 @@ TEST_F(Upgrade21Test, From21To31AnsweredNo)
    time_t before = time(nullptr);
    ToolRun run = db().Run({"upgrade"}, "n");
    time_t after = time(nullptr);
-   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kQuestion + "N\n" + UpgradeLines(25, 27) + kWarnings +
+   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kIndexQuestion + "N\n" + UpgradeLines(25, 27) + kWarnings +
                 UpgradeLines(27, 31) + kStopsAt31,
              StoppedAt(run.out, 31))
       << run.err;
@@ -269,7 +244,7 @@ TEST_F(Upgrade21Test, From21To31AnsweredNo)
    RemoveUpgradeStopper(db(), 31);
    ExpectConvertedRows(before, after);
    for (const char *table : {"idata_100", "idata_101", "idata_102"})
-      EXPECT_TRUE(IndexesOf(table).empty()) << table;
+      EXPECT_TRUE(IndexNames(db(), table).empty()) << table;
 
    // The templates and variables of the range read as a fresh database has
    // them (where a fresh database still has them at all).
@@ -294,7 +269,7 @@ TEST_F(Upgrade21Test, From21To31Forced)
    time_t before = time(nullptr);
    ToolRun run = db().Run({"-f", "upgrade"});
    time_t after = time(nullptr);
-   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kQuestion + "Y\n" +
+   EXPECT_EQ(kStart + UpgradeLines(21, 25) + kIndexQuestion + "Y\n" +
                 "Creating indexes for table \"idata_100\"...\nCreating indexes for table \"idata_101\"...\n" +
                 UpgradeLines(25, 27) + kWarnings + UpgradeLines(27, 31) + kStopsAt31,
              SortedIndexLines(StoppedAt(run.out, 31)))
@@ -303,9 +278,9 @@ TEST_F(Upgrade21Test, From21To31Forced)
    ExpectConvertedRows(before, after);
    for (const std::string id : {"100", "101"})
       EXPECT_EQ(std::vector<std::string>{IndexName("idata_" + id, "timestamp", "idx_timestamp")},
-                IndexesOf("idata_" + id))
+                IndexNames(db(), "idata_" + id))
          << id;
-   EXPECT_TRUE(IndexesOf("idata_102").empty());   // node 102 is deleted
+   EXPECT_TRUE(IndexNames(db(), "idata_102").empty());   // node 102 is deleted
 }
 
 // The old index command is moved whatever it holds, stored exactly as it was;
@@ -334,7 +309,7 @@ TEST_F(Upgrade21Test, IndexCommandsWithAndWithoutTheOldOne)
       else
          other.DeleteConfig("IDataIndexCreationCommand");
       ToolRun run = other.Run({"upgrade"}, "n");
-      EXPECT_EQ(kStart + UpgradeLines(21, 25) + kQuestion + "N\n" + UpgradeLines(25, 31) + kStopsAt31,
+      EXPECT_EQ(kStart + UpgradeLines(21, 25) + kIndexQuestion + "N\n" + UpgradeLines(25, 31) + kStopsAt31,
                 StoppedAt(run.out, 31));
       EXPECT_EQ("0", other.Value("SELECT COUNT(*) FROM config WHERE var_name='IDataIndexCreationCommand'"));
       const Rows copied = c.stored != nullptr ? Rows{{c.stored, "0", "1"}} : Rows{};
@@ -387,7 +362,7 @@ TEST_F(Upgrade21Test, FailedSelectsOfTheObjectPropertiesStep)
          {
             ToolRun run = other.Run({"upgrade"}, "n");
             std::string out = run.out;
-            const std::string head = kStart + UpgradeLines(21, 25) + kQuestion + "N\n" + UpgradeLines(25, 27);
+            const std::string head = kStart + UpgradeLines(21, 25) + kIndexQuestion + "N\n" + UpgradeLines(25, 27);
             EXPECT_EQ(head, out.substr(0, head.size()));
             EXPECT_NE(std::string::npos, out.find(failed + kRollback)) << out;
             EXPECT_EQ(7, run.exitCode);
@@ -508,7 +483,7 @@ TEST_F(Upgrade21Test, ReindexRunsCleanAfterTheWholeUpgrade)
    EXPECT_EQ(std::string::npos, run.out.find("SQL query failed")) << run.out;
    EXPECT_EQ(83, Version());
    // Where names are per schema the upgrade already named it as reindex does.
-   std::vector<std::string> rawIndexes = IndexesOf("raw_dci_values");
+   std::vector<std::string> rawIndexes = IndexNames(db(), "raw_dci_values");
    EXPECT_EQ(PerSchemaIndexNames(),
              std::find(rawIndexes.begin(), rawIndexes.end(), "idx_raw_dci_values_item_id") != rawIndexes.end());
    run = db().Run({"reindex"});

@@ -9,16 +9,15 @@
 #include <vector>
 
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 #include "tests/upgrade/upgrade_support.h"
 
 namespace {
 
-const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
 const std::string kGenerating = "Generating GUIDs...\n";
-const std::string kRollback = "Rolling back last stage due to upgrade errors...\n";
 
 // How every run without -X ends: stopped at 41 (see AddUpgradeStopper).
-const std::string kStopsAt41 = "Unable to find upgrade procedure for version 41\nDatabase upgrade failed\n";
+const std::string kStopsAt41 = NoProcedure(41);
 
 bool IsGuid(const std::string &text)
 {
@@ -277,13 +276,10 @@ TEST_F(Upgrade31Test, IndexAlreadyThere)
 {
    ASSERT_TRUE(db().Exec("CREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)"));
    ToolRun run = db().Run({"upgrade"});
-   const std::string failed = "SQL query failed (";
-   const std::string head = kStart + UpgradeLines(31, 38) + failed;
-   EXPECT_EQ(head, run.out.substr(0, head.size())) << run.out;
-   const std::string tail = "):\nCREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)\n" + kRollback +
-                            "Database upgrade failed\n";
-   ASSERT_GE(run.out.size(), tail.size());
-   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
+   EXPECT_EQ(kStart + UpgradeLines(31, 38) +
+                "SQL query failed (ERR):\nCREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)\n" +
+                kRollback,
+             MaskErrors(run.out));
    EXPECT_EQ(7, run.exitCode);
    EXPECT_EQ("37", Config("DBFormatVersion"));
    EXPECT_EQ("<none>", Config("LogAllSNMPTraps"));
@@ -297,7 +293,7 @@ TEST_F(Upgrade31Test, IndexAlreadyThere)
    EXPECT_NE(std::string::npos, before41.find(passedOver + "CREATE INDEX idx_event_log_event_timestamp ON event_log(event_timestamp)\n"
                                               "Upgrading from version 38 to 39\n"))
       << run.out;
-   EXPECT_EQ(std::string::npos, before41.find(kRollback)) << run.out;
+   EXPECT_EQ(std::string::npos, before41.find("Rolling back")) << run.out;
    EXPECT_LE(41, std::stoi(Config("DBFormatVersion"))) << run.out;
    EXPECT_TRUE(IndexExists("idx_syslog_msg_timestamp", "syslog(msg_timestamp)"));
    EXPECT_TRUE(IndexExists("idx_snmp_trap_log_trap_timestamp", "snmp_trap_log(trap_timestamp)"));

@@ -2,7 +2,6 @@
 // collected data in each of the five dialects, and the table texts of the
 // dialects no engine here speaks (MSSQL, Oracle).
 #include <algorithm>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -10,23 +9,6 @@
 #include "tests/support/scripted.h"
 
 namespace {
-
-const std::string kVersionRule = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => ";
-
-// The calls of the first step of a run: from the first "begin" to its "commit"
-// or "rollback", both left out.
-std::vector<std::string> FirstStep(const std::vector<std::string> &calls)
-{
-   auto begin = std::find(calls.begin(), calls.end(), "begin");
-   if (begin == calls.end())
-      return {};
-   auto end = std::find_if(begin, calls.end(), [](const std::string &c) { return c == "commit" || c == "rollback"; });
-   // MySQL's started-step mark is bookkeeping of the engine, not of the step.
-   std::vector<std::string> step;
-   std::copy_if(begin + 1, end, std::back_inserter(step),
-                [](const std::string &c) { return c.find("'DBUpgradeStepStarted'") == std::string::npos; });
-   return step;
-}
 
 struct ReindexCase
 {
@@ -68,7 +50,7 @@ TEST(Steps41To54ScriptedTest, ReindexingInEveryDialect)
    {
       SCOPED_TRACE(c.syntax);
       // Dropping an old index fails where it was never made: that changes nothing.
-      ScriptedDatabase db(c.syntax, kVersionRule + "52\n"
+      ScriptedDatabase db(c.syntax, VersionRule(52) +
                                     "select SELECT id FROM nodes => 5\n"
                                     "row 9\n"
                                     "fail " + std::string(c.drop9) + " => no such index\n");
@@ -90,19 +72,19 @@ TEST(Steps41To54ScriptedTest, ReindexingInEveryDialect)
          "('IDataIndexCreationCommand_1','" + std::string(c.stored) + "',0,1)",
          "execute UPDATE config SET var_value='53' WHERE var_name='DBFormatVersion'",
       };
-      EXPECT_EQ(expected, FirstStep(db.Calls()));
+      EXPECT_EQ(expected, StepCalls(db.Calls()));
    }
 }
 
 // A database without nodes: the heading alone, and the variable all the same.
 TEST(Steps41To54ScriptedTest, ReindexingWithoutNodes)
 {
-   ScriptedDatabase db("ORACLE", kVersionRule + "52\n");
+   ScriptedDatabase db("ORACLE", VersionRule(52));
    ToolRun run = db.Run({"upgrade"});
    EXPECT_NE(std::string::npos,
              run.out.find("Upgrading from version 52 to 53\nReindexing database:\nUpgrading from version 53 to 54\n"))
       << run.out;
-   std::vector<std::string> step = FirstStep(db.Calls());
+   std::vector<std::string> step = StepCalls(db.Calls());
    ASSERT_EQ(5u, step.size());
    EXPECT_EQ("execute INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES "
              "('IDataIndexCreationCommand_1','CREATE INDEX idx_idata_#25d_timestamp_id ON "
@@ -114,7 +96,7 @@ TEST(Steps41To54ScriptedTest, ReindexingWithoutNodes)
 // variable and the version are still written.
 TEST(Steps41To54ScriptedTest, FailedIndexDoesNotFailTheStep)
 {
-   ScriptedDatabase db("MSSQL", kVersionRule + "52\n"
+   ScriptedDatabase db("MSSQL", VersionRule(52) +
                                 "select SELECT id FROM nodes => 5\n"
                                 "row 9\n"
                                 "fail CREATE CLUSTERED INDEX idx_idata_5_ => Invalid object name 'idata_5'.\n");
@@ -124,7 +106,7 @@ TEST(Steps41To54ScriptedTest, FailedIndexDoesNotFailTheStep)
                           "CREATE CLUSTERED INDEX idx_idata_5_id_timestamp ON idata_5(item_id,idata_timestamp)\n"
                           "   * idata_9\nUpgrading from version 53 to 54\n"))
       << run.out;
-   std::vector<std::string> step = FirstStep(db.Calls());
+   std::vector<std::string> step = StepCalls(db.Calls());
    ASSERT_FALSE(step.empty());
    EXPECT_EQ("execute UPDATE config SET var_value='53' WHERE var_name='DBFormatVersion'", step.back());
 }
@@ -140,7 +122,7 @@ TEST(Steps41To54ScriptedTest, TableTextsOnMssqlAndOracle)
    for (const Case &c : cases)
    {
       SCOPED_TRACE(c.syntax);
-      ScriptedDatabase db(c.syntax, kVersionRule + "41\n");
+      ScriptedDatabase db(c.syntax, VersionRule(41));
       db.Run({"upgrade"});
       std::vector<std::string> statements = db.Statements();
       const std::string t = c.text;
@@ -160,7 +142,7 @@ TEST(Steps41To54ScriptedTest, TableTextsOnMssqlAndOracle)
               "CREATE TABLE address_lists (list_type integer not null,addr_type integer not null,"
               "addr1 varchar(15) not null,addr2 varchar(15) not null)",
            })
-         EXPECT_NE(statements.end(), std::find(statements.begin(), statements.end(), expected)) << expected;
+         EXPECT_TRUE(Contains(statements, expected)) << expected;
    }
 }
 

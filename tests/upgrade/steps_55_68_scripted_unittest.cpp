@@ -11,33 +11,11 @@
 #include "lib/kvsrv/kvsrv.h"
 #include "tests/support/harness.h"
 #include "tests/support/scripted.h"
+#include "tests/upgrade/upgrade_support.h"
 #include "upgrade/step_runner.h"
 #include "upgrade/steps.h"
 
 namespace {
-
-const std::string kVersionRule = "select SELECT var_value FROM config WHERE var_name='DBFormatVersion' => ";
-
-// The executes of the step from |from|: between its "begin" and its "commit"
-// or "rollback", in order.
-std::vector<std::string> StepCalls(const std::vector<std::string> &calls, int from)
-{
-   const std::string version = "execute UPDATE config SET var_value='" + std::to_string(from) +
-                               "' WHERE var_name='DBFormatVersion'";
-   auto begin = calls.begin();
-   if (from > 0)
-   {
-      // The step starts at the first "begin" after the version statement of the step before.
-      begin = std::find(calls.begin(), calls.end(), version);
-      if (begin == calls.end())
-         begin = calls.begin();
-   }
-   begin = std::find(begin, calls.end(), "begin");
-   if (begin == calls.end())
-      return {};
-   auto end = std::find_if(begin, calls.end(), [](const std::string &c) { return c == "commit" || c == "rollback"; });
-   return std::vector<std::string>(begin + 1, end);
-}
 
 struct Dialect
 {
@@ -46,17 +24,17 @@ struct Dialect
    const char *widen;   // the step from 64
 };
 
-const Dialect kOtherDialects[] = {
+const Dialect kDialects[] = {
    {"MSSQL", "text", "ALTER TABLE nodes ALTER COLUMN community varchar(127) not null"},
    {"ORACLE", "clob", "ALTER TABLE nodes MODIFY community varchar(127)"},
 };
 
 TEST(Steps55To68ScriptedTest, LongTextAndCommunityOnMssqlAndOracle)
 {
-   for (const Dialect &d : kOtherDialects)
+   for (const Dialect &d : kDialects)
    {
       SCOPED_TRACE(d.syntax);
-      ScriptedDatabase db(d.syntax, kVersionRule + "57\n");
+      ScriptedDatabase db(d.syntax, VersionRule(57));
       ToolRun run = db.Run({"upgrade"});
       EXPECT_EQ(0, run.exitCode) << run.out;
       std::vector<std::string> calls = db.Calls();
@@ -109,14 +87,13 @@ TEST(Steps55To68ScriptedTest, LongTextAndCommunityOnMssqlAndOracle)
 // fails the step, and under -X the step goes on to its version.
 TEST(Steps55To68ScriptedTest, FailedWideningOnMssqlAndOracle)
 {
-   for (const Dialect &d : kOtherDialects)
+   for (const Dialect &d : kDialects)
    {
       SCOPED_TRACE(d.syntax);
-      ScriptedDatabase db(d.syntax, kVersionRule + "64\nfail " + d.widen + " => column is in use\n");
+      ScriptedDatabase db(d.syntax, VersionRule(64) + "fail " + d.widen + " => column is in use\n");
       ToolRun run = db.Run({"upgrade"});
-      EXPECT_EQ(std::string(kBannerText) + "Upgrading database...\nUpgrading from version 64 to 65\n"
-                                           "SQL query failed (column is in use):\n" + d.widen + "\n"
-                                           "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+      EXPECT_EQ(kStart + "Upgrading from version 64 to 65\nSQL query failed (column is in use):\n" + d.widen + "\n" +
+                   kRollback,
                 run.out);
       EXPECT_EQ(7, run.exitCode);
 
@@ -140,11 +117,11 @@ TEST(Steps55To68ScriptedTest, PostgresqlFallbackOnlyAfterTheDirectFormFailed)
       "execute ALTER TABLE nodes RENAME COLUMN new_community TO community",
       "execute ALTER TABLE nodes ALTER COLUMN community SET NOT NULL"};
 
-   ScriptedDatabase db("PGSQL", kVersionRule + "64\n");
+   ScriptedDatabase db("PGSQL", VersionRule(64));
    db.Run({"upgrade"});
    EXPECT_EQ((std::vector<std::string>{direct, version}), StepCalls(db.Calls(), 0));
 
-   db.SetScript(kVersionRule + "64\nfail " + direct.substr(8) + " => syntax error at or near \"TYPE\"\n");
+   db.SetScript(VersionRule(64) + "fail " + direct.substr(8) + " => syntax error at or near \"TYPE\"\n");
    ToolRun run = db.Run({"upgrade"});
    EXPECT_EQ(std::string::npos, run.out.find("SQL query failed")) << run.out;
    std::vector<std::string> expected = {direct};
@@ -152,12 +129,11 @@ TEST(Steps55To68ScriptedTest, PostgresqlFallbackOnlyAfterTheDirectFormFailed)
    expected.push_back(version);
    EXPECT_EQ(expected, StepCalls(db.Calls(), 0));
 
-   db.SetScript(kVersionRule + "64\nfail " + direct.substr(8) + " => syntax error\nfail " + fallback[2].substr(8) +
+   db.SetScript(VersionRule(64) + "fail " + direct.substr(8) + " => syntax error\nfail " + fallback[2].substr(8) +
                 " => cannot drop column\n");
    run = db.Run({"upgrade"});
-   EXPECT_EQ(std::string(kBannerText) + "Upgrading database...\nUpgrading from version 64 to 65\n"
-                                        "SQL query failed (cannot drop column):\n" + fallback[2].substr(8) + "\n"
-                                        "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+   EXPECT_EQ(kStart + UpgradeLines(64, 65) + "SQL query failed (cannot drop column):\n" + fallback[2].substr(8) + "\n" +
+                kRollback,
              run.out);
    EXPECT_EQ(std::vector<std::string>({direct, fallback[0], fallback[1], fallback[2]}), StepCalls(db.Calls(), 0));
 }

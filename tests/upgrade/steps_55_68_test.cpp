@@ -6,13 +6,11 @@
 
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 #include "tests/upgrade/upgrade_support.h"
 
 namespace {
 
-const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
-const std::string kSucceeded = "Database upgrade succeeded\n";
-const std::string kRollback = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
 const std::string kSqliteWarning =
    "WARNING: Due to limitations of SQLite requested operation cannot be completed\n"
    "You system will still be limited to use SNMP commonity strings not longer than 32 characters.\n";
@@ -44,8 +42,7 @@ protected:
       AddUpgradeStopper(db(), 55);
       ToolRun run = db().Run({"-f", "upgrade"});
       ASSERT_NE(std::string::npos, run.out.find(UpgradeLines(54, 56) + "SQL query failed (")) << run.out;
-      ASSERT_GE(run.out.size(), kRollback.size());
-      ASSERT_EQ(kRollback, run.out.substr(run.out.size() - kRollback.size())) << run.out;
+      ASSERT_TRUE(EndsWith(run.out, kRollback)) << run.out;
       ASSERT_EQ("55", Config("DBFormatVersion")) << run.out;
       RemoveUpgradeStopper(db(), 55);
    }
@@ -287,11 +284,9 @@ TEST_F(Upgrade55PostgresqlTest, CommunityFallbackFailureFailsTheStep)
    ASSERT_TRUE(db().Exec("CREATE VIEW kv_communities AS SELECT id,community FROM nodes"));
    ToolRun run = db().Run({"upgrade"});
    EXPECT_EQ(7, run.exitCode);
-   const std::string head = kStart + UpgradeLines(55, 65) + "SQL query failed (";
-   ASSERT_EQ(head, run.out.substr(0, head.size())) << run.out;
-   const std::string tail = "):\nALTER TABLE nodes DROP COLUMN community\n" + kRollback;
-   ASSERT_GE(run.out.size(), tail.size());
-   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
+   EXPECT_EQ(kStart + UpgradeLines(55, 65) + "SQL query failed (ERR):\nALTER TABLE nodes DROP COLUMN community\n" +
+                kRollback,
+             MaskErrors(run.out));
    // The step left nothing behind: no half-made column, the version at 64.
    EXPECT_EQ("64", Config("DBFormatVersion"));
    EXPECT_FALSE(ColumnExists("nodes", "new_community"));

@@ -4,58 +4,94 @@
 #include <vector>
 
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 #include "tests/upgrade/upgrade_support.h"
 
 namespace {
 
-const std::string kBanner = kBannerText;
-const std::string kStart = kBanner + "Upgrading database...\n";
-const std::string kSucceeded = "Database upgrade succeeded\n";
-
 class Upgrade69Test : public UpgradeTest
+{
+protected:
+   void SetUpDatabase() override { LoadFormat69(db()); }
+};
+
+// The format-69 sample brought to 83 by one run that went through every step.
+class Upgraded69Test : public Upgrade69Test
 {
 protected:
    void SetUpDatabase() override
    {
-      LoadFormat69(db());
+      Upgrade69Test::SetUpDatabase();
+      ToolRun run = db().Run({"upgrade"});
+      ASSERT_EQ(kStart + UpgradeLines(69, 83) + kSucceeded, run.out) << run.err;
+      ASSERT_EQ(0, run.exitCode);
    }
-
 };
 
-TEST_F(Upgrade69Test, From69To83InOneRun)
+TEST_F(Upgraded69Test, EndsAt83WithNothingLeftForASecondRun)
 {
-   ToolRun run = db().Run({"upgrade"});
-   ASSERT_EQ(kStart + UpgradeLines(69, 83) + kSucceeded, run.out) << run.err;
-   EXPECT_EQ(0, run.exitCode);
    EXPECT_EQ("83", Config("DBFormatVersion"));
+   ToolRun run = db().Run({"upgrade"});
+   EXPECT_EQ(kUpToDate, run.out);
+   EXPECT_EQ(0, run.exitCode);
+}
 
-   // 69 to 70: user tags; retention periods in days.
+// The columns the steps add hold their first value in every existing row,
+// and the step from 82 resets every alarm's timeout.
+TEST_F(Upgraded69Test, ExistingRowsGetTheirNewValues)
+{
+   // 69 to 70: user tags.
    EXPECT_EQ((Rows{{"#00"}}), db().Query("SELECT user_tag FROM snmp_trap_cfg"));
    EXPECT_EQ((Rows{{"#00"}}), db().Query("SELECT user_tag FROM event_log"));
-   EXPECT_EQ("2", Config("EventLogRetentionTime"));
-   EXPECT_EQ("0,1", ConfigFlags("EventLogRetentionTime"));   // an existing variable keeps its flags
-   EXPECT_EQ("60", Config("SyslogRetentionTime"));
-   EXPECT_EQ("1,0", ConfigFlags("SyslogRetentionTime"));     // an absent one is created visible
-
    // 70 to 71 and 71 to 72: poll counts and proxy nodes.
    EXPECT_EQ((Rows{{"0"}, {"0"}}), db().Query("SELECT required_polls FROM nodes ORDER BY id"));
    EXPECT_EQ((Rows{{"0"}}), db().Query("SELECT required_polls FROM interfaces"));
    EXPECT_EQ((Rows{{"0"}}), db().Query("SELECT required_polls FROM network_services"));
-   EXPECT_EQ("1", Config("PollCountForStatusChange"));
-   EXPECT_EQ("1,1", ConfigFlags("PollCountForStatusChange"));
    EXPECT_EQ((Rows{{"0"}, {"0"}}), db().Query("SELECT proxy_node FROM items ORDER BY item_id"));
-
    // 72 to 73: situations.
    EXPECT_EQ((Rows{{"0", "#00"}}), db().Query("SELECT situation_id,situation_instance FROM event_policy"));
-   EXPECT_TRUE(db().Exec("INSERT INTO policy_situation_attr_list (rule_id,situation_id,attr_name,attr_value) "
-                         "VALUES (1,2,'a','b')"));
-   EXPECT_TRUE(db().Exec("INSERT INTO situations (id,name,comments) VALUES (1,'s','c')"));
-   EXPECT_EQ("1", Config("AllowDirectSMS"));   // set before: not overwritten
-   EXPECT_EQ("<none>", Config("RetainCustomInterfaceNames"));   // created at 72, deleted at 78
+   // 74 to 75: communities.
+   EXPECT_EQ((Rows{{"0"}, {"0"}}), db().Query("SELECT community_id FROM address_lists ORDER BY list_type"));
+   // 79 to 80: uname.
+   EXPECT_EQ((Rows{{"#00"}, {"#00"}}), db().Query("SELECT uname FROM nodes ORDER BY id"));
+   // 82 to 83: every alarm's timeout reset.
+   EXPECT_EQ((Rows{{"0", "43"}, {"0", "43"}}),
+             db().Query("SELECT timeout,timeout_event FROM alarms ORDER BY alarm_id"));
+}
 
-   // 73 to 74 and 75 to 76: event storms and beacons.
-   Rows events = db().Query("SELECT event_code,event_name,severity,flags,message,description FROM event_cfg "
-                            "WHERE event_code BETWEEN 48 AND 51 ORDER BY event_code");
+// Retention periods become days; a variable the steps create keeps the value
+// set before; the variables they delete are gone.
+TEST_F(Upgraded69Test, ConfigurationVariables)
+{
+   EXPECT_EQ("2", Config("EventLogRetentionTime"));
+   EXPECT_EQ("0,1", ConfigFlags("EventLogRetentionTime"));   // an existing variable keeps its flags
+   EXPECT_EQ("60", Config("SyslogRetentionTime"));
+   EXPECT_EQ("1,0", ConfigFlags("SyslogRetentionTime"));     // an absent one is created visible
+   EXPECT_EQ("1", Config("AllowDirectSMS"));                 // set before: not overwritten
+   EXPECT_EQ("<none>", Config("RetainCustomInterfaceNames")); // created at 72, deleted at 78
+   EXPECT_EQ("<none>", Config("NumberOfEventProcessors"));
+   EXPECT_EQ("<none>", Config("EventStormThreshold"));
+   struct Variable
+   {
+      const char *name, *value, *flags;
+   } variables[] = {
+      {"PollCountForStatusChange", "1", "1,1"},  {"EnableEventStormDetection", "0", "1,1"},
+      {"EventStormEventsPerSecond", "100", "1,1"}, {"EventStormDuration", "15", "1,1"},
+      {"UseInterfaceAliases", "0", "1,0"},       {"SyncNodeNamesWithDNS", "0", "1,0"},
+      {"AgentCommandTimeout", "2000", "1,1"},    {"BeaconHosts", "#00", "1,1"},
+      {"BeaconTimeout", "1000", "1,1"},          {"BeaconPollingInterval", "1000", "1,1"},
+      {"CheckTrustedNodes", "1", "1,1"},
+   };
+   for (const Variable &v : variables)
+   {
+      EXPECT_EQ(v.value, Config(v.name)) << v.name;
+      EXPECT_EQ(v.flags, ConfigFlags(v.name)) << v.name;
+   }
+}
+
+// 73 to 74 and 75 to 76: the event templates of storms and beacons.
+TEST_F(Upgraded69Test, EventTemplatesOfStormsAndBeacons)
+{
    EXPECT_EQ((Rows{{"48", "SYS_EVENT_STORM_DETECTED", "3", "1", "Event storm detected (Events per second: %1)",
                     "Generated when system detects an event storm.#0D#0AParameters:#0D#0A   1) Events per second"
                     "#0D#0A   2) Duration#0D#0A   3) Threshold"},
@@ -68,66 +104,70 @@ TEST_F(Upgrade69Test, From69To83InOneRun)
                    {"51", "SYS_NETWORK_CONN_RESTORED", "0", "1", "Korvel server network connectivity restored",
                     "Generated when system detects restoration of network connectivity based on beacon probing."
                     "#0D#0AParameters:#0D#0A   1) Number of beacons"}}),
-             events);
-   EXPECT_EQ("<none>", Config("NumberOfEventProcessors"));
-   EXPECT_EQ("<none>", Config("EventStormThreshold"));
-   struct Variable
-   {
-      const char *name, *value, *flags;
-   } variables[] = {
-      {"EnableEventStormDetection", "0", "1,1"}, {"EventStormEventsPerSecond", "100", "1,1"},
-      {"EventStormDuration", "15", "1,1"},       {"UseInterfaceAliases", "0", "1,0"},
-      {"SyncNodeNamesWithDNS", "0", "1,0"},      {"AgentCommandTimeout", "2000", "1,1"},
-      {"BeaconHosts", "#00", "1,1"},             {"BeaconTimeout", "1000", "1,1"},
-      {"BeaconPollingInterval", "1000", "1,1"},  {"CheckTrustedNodes", "1", "1,1"},
-   };
-   for (const Variable &v : variables)
-   {
-      EXPECT_EQ(v.value, Config(v.name)) << v.name;
-      EXPECT_EQ(v.flags, ConfigFlags(v.name)) << v.name;
-   }
+             db().Query("SELECT event_code,event_name,severity,flags,message,description FROM event_cfg "
+                        "WHERE event_code BETWEEN 48 AND 51 ORDER BY event_code"));
+}
 
-   // 74 to 75: communities.
-   EXPECT_EQ((Rows{{"0"}, {"0"}}), db().Query("SELECT community_id FROM address_lists ORDER BY list_type"));
-   EXPECT_TRUE(db().Exec("INSERT INTO snmp_communities (id,community) VALUES (1,'public')"));
+// The tables the steps create take rows; the modules table is gone.
+TEST_F(Upgraded69Test, NewTablesTakeRowsAndModulesIsGone)
+{
+   for (const char *insert : {
+           "INSERT INTO policy_situation_attr_list (rule_id,situation_id,attr_name,attr_value) VALUES (1,2,'a','b')",
+           "INSERT INTO situations (id,name,comments) VALUES (1,'s','c')",
+           "INSERT INTO snmp_communities (id,community) VALUES (1,'public')",
+           "INSERT INTO trusted_nodes (source_object_id,target_node_id) VALUES (1,2)",
+           "INSERT INTO object_custom_attributes (object_id,attr_name,attr_value) VALUES (1,'a','b')",
+           "INSERT INTO web_maps (id,title,properties,data) VALUES (1,'t','p','d')",
+           "INSERT INTO config_clob (var_name,var_value) VALUES ('a','b')",
+        })
+      EXPECT_TRUE(db().Exec(insert)) << insert;
+   EXPECT_FALSE(TableExists("modules"));
+}
 
-   // 76 to 77: sequence numbers restart with every condition.
+// 76 to 77: sequence numbers restart with every condition; 80 to 81:
+// schedule ids run over the whole table, the texts copied as stored.
+TEST_F(Upgraded69Test, RebuiltTablesNumberTheirRows)
+{
    EXPECT_EQ((Rows{{"5", "0", "10", "100", "0", "1"}, {"5", "1", "11", "100", "1", "2"},
                    {"7", "0", "12", "101", "2", "3"}}),
              db().Query("SELECT condition_id,sequence_number,dci_id,node_id,dci_func,num_polls FROM cond_dci_map "
                         "ORDER BY condition_id,sequence_number"));
-
-   // 77 to 78, 78 to 79: trusted nodes; modules gone.
-   EXPECT_TRUE(db().Exec("INSERT INTO trusted_nodes (source_object_id,target_node_id) VALUES (1,2)"));
-   EXPECT_FALSE(TableExists("modules"));
-
-   // 79 to 80: uname.
-   EXPECT_EQ((Rows{{"#00"}, {"#00"}}), db().Query("SELECT uname FROM nodes ORDER BY id"));
-
-   // 80 to 81: schedule ids over the whole table, texts copied as stored.
    EXPECT_EQ((Rows{{"1", "3", "a"}, {"2", "3", "b"}, {"3", "9", "c"}, {"4", "9", "*/5 'weekday'"}}),
              db().Query("SELECT schedule_id,item_id,schedule FROM dci_schedules ORDER BY schedule_id"));
-   EXPECT_TRUE(db().Exec("INSERT INTO object_custom_attributes (object_id,attr_name,attr_value) VALUES (1,'a','b')"));
-   EXPECT_TRUE(db().Exec("INSERT INTO web_maps (id,title,properties,data) VALUES (1,'t','p','d')"));
+}
 
-   // 81 to 82: config_clob; 82 to 83: every alarm's timeout reset.
-   EXPECT_TRUE(db().Exec("INSERT INTO config_clob (var_name,var_value) VALUES ('a','b')"));
-   EXPECT_EQ((Rows{{"0", "43"}, {"0", "43"}}), db().Query("SELECT timeout,timeout_event FROM alarms ORDER BY alarm_id"));
-
-   // The primary keys of 80 to 81 hold everywhere but on SQLite, which cannot add one.
+// The primary keys of 80 to 81 hold everywhere but on SQLite, which cannot add one.
+TEST_F(Upgraded69Test, PrimaryKeysOfStep80ExceptOnSqlite)
+{
    bool keyed = db().engine() != "sqlite";
    EXPECT_EQ(!keyed, db().Exec("INSERT INTO address_lists (list_type,community_id,addr_type,addr1,addr2) "
                                "VALUES (1,0,0,'10.0.0.0','255.0.0.0')"));
    EXPECT_EQ(!keyed, db().Exec("INSERT INTO lpp_associations (lpp_id,node_id,log_file) VALUES (1,100,'/var/log/messages')"));
-
-   // Nothing is left for a second run.
-   run = db().Run({"upgrade"});
-   EXPECT_EQ(kStart + "Your database format is up to date\n", run.out);
-   EXPECT_EQ(0, run.exitCode);
 }
 
-TEST_F(Upgrade69Test, RetentionPeriodsBecomeDays)
+// What the step from 69 touches, and no more: the config table at format 69
+// with the two retention periods as |stored| (nullptr: absent), and the two
+// tables that get a user tag. The step from 70 then fails for want of the
+// nodes table, so that a run goes through the step from 69 alone.
+void MakeRetentionDatabase(TestDatabase &db, const char *const (&stored)[2])
 {
+   db.CreateConfigTable();
+   db.SetConfig("DBFormatVersion", "69");
+   const char *const names[] = {"EventLogRetentionTime", "SyslogRetentionTime"};
+   for (int k = 0; k < 2; k++)
+      if (stored[k] != nullptr)
+         db.SetConfig(names[k], stored[k]);
+   for (const char *create : {"CREATE TABLE snmp_trap_cfg (trap_id integer not null,PRIMARY KEY(trap_id))",
+                              "CREATE TABLE event_log (event_id integer not null,PRIMARY KEY(event_id))"})
+   {
+      std::string error;
+      ASSERT_TRUE(db.Exec(create, &error)) << create << "\n" << error;
+   }
+}
+
+TEST(Upgrade69RetentionTest, RetentionPeriodsBecomeDays)
+{
+   KV_SKIP_UNLESS_ENGINE();
    struct Case
    {
       const char *stored;     // nullptr: the variable is absent
@@ -137,24 +177,23 @@ TEST_F(Upgrade69Test, RetentionPeriodsBecomeDays)
       {"-5184000", "1"},     {"forever", "1"},  {"0x54600", "4"},       {"2591999", "29"},
       {"99999999999", "24855"},   // beyond 32 bits: the largest period, not a wrapped one
    };
-   // Two variables per run: EventLogRetentionTime and SyslogRetentionTime.
-   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); i += 2)
+   const size_t count = sizeof(cases) / sizeof(cases[0]);
+   // Two cases per run: EventLogRetentionTime and SyslogRetentionTime.
+   for (size_t i = 0; i < count; i += 2)
    {
-      TestDatabase fresh;
-      LoadFormat69(fresh);
-      const char *names[] = {"EventLogRetentionTime", "SyslogRetentionTime"};
-      for (size_t k = 0; k < 2 && i + k < sizeof(cases) / sizeof(cases[0]); k++)
-      {
-         fresh.DeleteConfig(names[k]);
-         if (cases[i + k].stored != nullptr)
-            fresh.SetConfig(names[k], cases[i + k].stored);
-      }
-      ToolRun run = fresh.Run({"upgrade"});
-      ASSERT_EQ(0, run.exitCode) << run.out;
-      for (size_t k = 0; k < 2 && i + k < sizeof(cases) / sizeof(cases[0]); k++)
-         EXPECT_EQ(cases[i + k].expected,
-                   fresh.Value(std::string("SELECT var_value FROM config WHERE var_name='") + names[k] + "'"))
-            << names[k] << " stored as " << (cases[i + k].stored ? cases[i + k].stored : "(absent)");
+      const Case &eventLog = cases[i];
+      const Case &syslog = cases[i + 1 < count ? i + 1 : i];
+      SCOPED_TRACE(std::string("stored ") + (eventLog.stored ? eventLog.stored : "(absent)") + " and " +
+                   (syslog.stored ? syslog.stored : "(absent)"));
+      TestDatabase db;
+      MakeRetentionDatabase(db, {eventLog.stored, syslog.stored});
+      ToolRun run = db.Run({"upgrade"});
+      ASSERT_EQ(kStart + UpgradeLines(69, 71) +
+                   "SQL query failed (ERR):\nALTER TABLE nodes ADD required_polls integer\n" + kRollback,
+                MaskErrors(run.out));
+      ASSERT_EQ("70", db.ConfigValue("DBFormatVersion"));
+      EXPECT_EQ(eventLog.expected, db.ConfigValue("EventLogRetentionTime"));
+      EXPECT_EQ(syslog.expected, db.ConfigValue("SyslogRetentionTime"));
    }
 }
 
@@ -204,12 +243,8 @@ TEST_F(Upgrade69Test, FailedStepRollsBackAndTheNextRunResumes)
    // Without the modules table, Step78To79 fails at "DROP TABLE modules".
    ASSERT_TRUE(db().Exec("DROP TABLE modules"));
    ToolRun run = db().Run({"upgrade"});
-   const std::string head = kStart + UpgradeLines(69, 79) + "SQL query failed (";
-   ASSERT_EQ(head, run.out.substr(0, head.size())) << run.out;
-   const std::string tail =
-      "):\nDROP TABLE modules\nRolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
-   ASSERT_GE(run.out.size(), tail.size());
-   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
+   EXPECT_EQ(kStart + UpgradeLines(69, 79) + "SQL query failed (ERR):\nDROP TABLE modules\n" + kRollback,
+             MaskErrors(run.out));
    EXPECT_EQ(7, run.exitCode);
    // Steps up to 78 stay committed; the failed one left nothing behind.
    EXPECT_EQ("78", Config("DBFormatVersion"));
@@ -233,10 +268,13 @@ TEST_F(Upgrade69Test, RollbackUndoesTheWholeFailedStep)
    ASSERT_TRUE(db().Exec("INSERT INTO event_cfg VALUES (49,'OLD',0,0,'old','old')"));
    ToolRun run = db().Run({"upgrade"});
    EXPECT_EQ(7, run.exitCode);
-   const std::string tail = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
-   ASSERT_GE(run.out.size(), tail.size());
-   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
-   EXPECT_NE(std::string::npos, run.out.find(UpgradeLines(69, 74) + "SQL query failed (")) << run.out;
+   EXPECT_EQ(kStart + UpgradeLines(69, 74) +
+                "SQL query failed (ERR):\nINSERT INTO event_cfg (event_code,event_name,severity,flags,message,"
+                "description) VALUES (49,'SYS_EVENT_STORM_ENDED',0,1,'Event storm ended','Generated when system "
+                "clears event storm condition.#0D#0AParameters:#0D#0A   1) Events per second#0D#0A   2) Duration"
+                "#0D#0A   3) Threshold')\n" +
+                kRollback,
+             MaskErrors(run.out));
    EXPECT_EQ("73", Config("DBFormatVersion"));
    EXPECT_EQ("0", db().Value("SELECT COUNT(*) FROM event_cfg WHERE event_code=48"));
    EXPECT_EQ("1", Config("NumberOfEventProcessors"));
@@ -257,13 +295,10 @@ TEST_F(Upgrade69Test, SkipErrorsPassesOverFailuresAndCountsThem)
    ASSERT_TRUE(db().Exec("DROP TABLE dci_schedules"));
    ToolRun run = db().Run({"-X", "upgrade"});
    EXPECT_EQ(0, run.exitCode) << run.out;
-   const std::string tail = "2 failed SQL statements were ignored (-X)\n" + kSucceeded;
-   ASSERT_GE(run.out.size(), tail.size());
-   EXPECT_EQ(tail, run.out.substr(run.out.size() - tail.size())) << run.out;
-   EXPECT_NE(std::string::npos, run.out.find("):\nDROP TABLE modules\nUpgrading from version 79 to 80\n")) << run.out;
-   EXPECT_NE(std::string::npos,
-             run.out.find("SQL query failed:\nSELECT item_id,schedule FROM dci_schedules\n")) << run.out;
-   EXPECT_EQ(std::string::npos, run.out.find("Rolling back")) << run.out;
+   EXPECT_EQ(kStart + UpgradeLines(69, 79) + "SQL query failed (ERR):\nDROP TABLE modules\n" + UpgradeLines(79, 81) +
+                "SQL query failed:\nSELECT item_id,schedule FROM dci_schedules\n" + UpgradeLines(81, 83) +
+                "2 failed SQL statements were ignored (-X)\n" + kSucceeded,
+             MaskErrors(run.out));
    // Everything else of the steps took effect, also after the failures (on
    // PostgreSQL a failed statement costs only itself).
    EXPECT_EQ("83", Config("DBFormatVersion"));
@@ -366,10 +401,6 @@ TEST_F(Upgrade69Test, MySqlLongTextColumnsAndPrimaryKeys)
              keys);
 }
 
-}  // namespace
-
-namespace {
-
 // The columns of |table| in their order, and on MySQL each with its type.
 std::vector<std::string> Columns(TestDatabase &db, const std::string &table)
 {
@@ -388,42 +419,17 @@ std::vector<std::string> Columns(TestDatabase &db, const std::string &table)
    return columns;
 }
 
-std::vector<std::string> Tables(TestDatabase &db)
+// The upgraded sample has the tables of a fresh database, each with the same
+// columns in the same order.
+TEST_F(Upgraded69Test, EndsWithTheTablesAndColumnsOfAFreshDatabase)
 {
-   std::string query;
-   if (db.engine() == "sqlite")
-      query = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
-   else if (db.engine() == "mysql")
-      query = "SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() ORDER BY table_name";
-   else
-      query = "SELECT table_name FROM information_schema.tables WHERE table_schema=current_schema() ORDER BY table_name";
-   std::vector<std::string> tables;
-   for (const auto &row : db.Query(query))
-      tables.push_back(row[0]);
-   return tables;
-}
-
-TEST_F(Upgrade69Test, EndsWithTheTablesOfAFreshDatabase)
-{
-   ToolRun run = db().Run({"upgrade"});
-   ASSERT_EQ(0, run.exitCode) << run.out;
    TestDatabase fresh;
    fresh.InitSchema();
-   EXPECT_EQ(Tables(fresh), Tables(db()));
-   // Every table the steps from 69 create or change, and one they drop.
-   const char *tables[] = {
-      "config", "config_clob", "users", "user_profiles", "object_properties", "object_custom_attributes", "nodes",
-      "interfaces", "network_services", "container_categories", "conditions", "cond_dci_map", "items",
-      "dci_schedules", "event_cfg", "event_log", "event_policy", "policy_situation_attr_list", "situations",
-      "actions", "alarms", "alarm_notes", "alarm_change_log", "snmp_trap_cfg", "snmp_trap_log", "snmp_communities",
-      "agent_configs", "object_tools", "syslog", "script_library", "maps", "address_lists", "graphs",
-      "certificates", "lpp_associations", "audit_log", "trusted_nodes", "web_maps", "modules",
-   };
-   for (const char *table : tables)
+   EXPECT_EQ(TableNames(fresh), TableNames(db()));
+   for (const std::string &table : TableNames(fresh))
    {
       std::vector<std::string> expected = Columns(fresh, table);
       std::vector<std::string> actual = Columns(db(), table);
-      EXPECT_EQ(std::string(table) == "modules", expected.empty()) << table;
       if (db().engine() == "mysql")
       {
          // Only the long-text columns must agree in type and nullability: the
@@ -440,11 +446,9 @@ TEST_F(Upgrade69Test, EndsWithTheTablesOfAFreshDatabase)
    }
 }
 
-TEST_F(Upgrade69Test, CheckAndReindexFindNothingAfterwards)
+TEST_F(Upgraded69Test, CheckAndReindexFindNothingAfterwards)
 {
-   ToolRun run = db().Run({"upgrade"});
-   ASSERT_EQ(0, run.exitCode) << run.out;
-   run = db().Run({"check"});
+   ToolRun run = db().Run({"check"});
    EXPECT_EQ(0, run.exitCode) << run.out;
    EXPECT_NE(std::string::npos, run.out.find("Database doesn't contain any errors\nDatabase check completed\n")) << run.out;
    EXPECT_EQ(std::string::npos, run.out.find("(Y/N)")) << run.out;

@@ -7,13 +7,11 @@
 #include "db/settings.h"
 #include "tests/support/harness.h"
 #include "tests/support/scripted.h"
+#include "tests/upgrade/upgrade_support.h"
 #include "upgrade/step_runner.h"
 #include "upgrade/upgrade.h"
 
 namespace {
-
-const std::string kStart = std::string(kBannerText) + "Upgrading database...\n";
-const char kVersionQuery[] = "SELECT var_value FROM config WHERE var_name='DBFormatVersion'";
 
 TEST(UpgradeScriptedTest, Steps78To83OnMssqlAndOracle)
 {
@@ -24,14 +22,11 @@ TEST(UpgradeScriptedTest, Steps78To83OnMssqlAndOracle)
    } cases[] = {{"MSSQL", "text"}, {"ORACLE", "clob"}};
    for (const Case &c : cases)
    {
-      ScriptedDatabase db(c.syntax, std::string("select ") + kVersionQuery + " => 78\n"
+      ScriptedDatabase db(c.syntax, VersionRule(78) +
                                     "select SELECT item_id,schedule FROM dci_schedules => 3|a\n"
                                     "row 9|it's\n");
       ToolRun run = db.Run({"upgrade"});
-      EXPECT_EQ(kStart +
-                   "Upgrading from version 78 to 79\nUpgrading from version 79 to 80\nUpgrading from version 80 to 81\n"
-                   "Upgrading from version 81 to 82\nUpgrading from version 82 to 83\nDatabase upgrade succeeded\n",
-                run.out)
+      EXPECT_EQ(kStart + UpgradeLines(78, 83) + kSucceeded, run.out)
          << c.syntax;
       EXPECT_EQ(0, run.exitCode);
       const std::string t = c.text;
@@ -85,21 +80,19 @@ TEST(UpgradeScriptedTest, Steps78To83OnMssqlAndOracle)
 TEST(UpgradeScriptedTest, Int64MacroAndRetentionOnOracle)
 {
    // The retention values in C notation, read through the scripted answers.
-   ScriptedDatabase db("ORACLE", std::string("select ") + kVersionQuery + " => 69\n"
+   ScriptedDatabase db("ORACLE", VersionRule(69) +
                                  "select SELECT var_value FROM config WHERE var_name='EventLogRetentionTime' => 0x54600\n"
                                  "select SELECT var_value FROM config WHERE var_name='SyslogRetentionTime' => 010\n"
                                  "fail ~^CREATE TABLE situations => ORA-00955: name is already used\n");
    ToolRun run = db.Run({"-X", "upgrade"});
    EXPECT_EQ(0, run.exitCode) << run.out;
    std::vector<std::string> statements = db.Statements();
-   auto has = [&statements](const std::string &s) {
-      return std::find(statements.begin(), statements.end(), s) != statements.end();
-   };
-   EXPECT_TRUE(has("UPDATE config SET var_value='4' WHERE var_name='EventLogRetentionTime'"));
-   EXPECT_TRUE(has("UPDATE config SET var_value='1' WHERE var_name='SyslogRetentionTime'"));
-   EXPECT_TRUE(has("CREATE TABLE situations (id integer not null,name varchar(127) not null,comments clob not "
-                   "null,PRIMARY KEY(id))"));
-   EXPECT_TRUE(has("CREATE TABLE config_clob (var_name varchar(63) not null,var_value clob not null,PRIMARY KEY(var_name))"));
+   EXPECT_TRUE(Contains(statements, "UPDATE config SET var_value='4' WHERE var_name='EventLogRetentionTime'"));
+   EXPECT_TRUE(Contains(statements, "UPDATE config SET var_value='1' WHERE var_name='SyslogRetentionTime'"));
+   EXPECT_TRUE(Contains(statements, "CREATE TABLE situations (id integer not null,name varchar(127) not null,"
+                                    "comments clob not null,PRIMARY KEY(id))"));
+   EXPECT_TRUE(Contains(statements, "CREATE TABLE config_clob (var_name varchar(63) not null,var_value clob not null,"
+                                    "PRIMARY KEY(var_name))"));
    EXPECT_NE(std::string::npos, run.out.find("SQL query failed (ORA-00955: name is already used):\nCREATE TABLE situations"))
       << run.out;
    EXPECT_NE(std::string::npos, run.out.find("1 failed SQL statement was ignored (-X)\nDatabase upgrade succeeded\n"))
@@ -111,7 +104,7 @@ TEST(UpgradeScriptedTest, FailingVersionSelectCountsAsVersionZero)
    ScriptedDatabase db("PGSQL", std::string("fail ") + kVersionQuery + " => connection reset\n");
    ToolRun run = db.Run({"-t", "upgrade"});
    // Neither echoed nor reported: just no procedure for version 0.
-   EXPECT_EQ(kStart + "Unable to find upgrade procedure for version 0\nDatabase upgrade failed\n", run.out);
+   EXPECT_EQ(kStart + NoProcedure(0), run.out);
    EXPECT_EQ(7, run.exitCode);
 
    db.SetScript(std::string("fail ") + kVersionQuery + " => connection reset\n"
@@ -124,10 +117,9 @@ TEST(UpgradeScriptedTest, FailingVersionSelectCountsAsVersionZero)
 
 TEST(UpgradeScriptedTest, FailedCommitIsAFailedStep)
 {
-   ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => 81\nonce fail commit => could not serialize\n");
+   ScriptedDatabase db("PGSQL", VersionRule(81) + "once fail commit => could not serialize\n");
    ToolRun run = db.Run({"upgrade"});
-   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nSQL query failed (could not serialize):\nCOMMIT\n"
-                      "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+   EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nSQL query failed (could not serialize):\nCOMMIT\n" + kRollback,
              run.out);
    EXPECT_EQ(7, run.exitCode);
    std::vector<std::string> calls = db.Calls();
@@ -160,7 +152,7 @@ TEST(UpgradeScriptedTest, StepTableIsAscendingAndEachStepStoresTheNextVersion)
 
    for (int first : firsts)
    {
-      ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => " + std::to_string(first) + "\n");
+      ScriptedDatabase db("PGSQL", VersionRule(first));
       ToolRun run = db.Run({"-f", "upgrade"});
       std::vector<std::string> calls = db.Calls();
       int version = first;
@@ -183,7 +175,7 @@ TEST(UpgradeScriptedTest, StepTableIsAscendingAndEachStepStoresTheNextVersion)
 // must not run at all.
 TEST(UpgradeScriptedTest, FailedBeginRunsNoStatement)
 {
-   ScriptedDatabase db("PGSQL", std::string("select ") + kVersionQuery + " => 81\nfail begin => out of connections\n");
+   ScriptedDatabase db("PGSQL", VersionRule(81) + "fail begin => out of connections\n");
    ToolRun run = db.Run({"-X", "upgrade"});
    EXPECT_EQ(kStart + "Upgrading from version 81 to 82\nSQL query failed (out of connections):\nBEGIN\n"
                       "Database upgrade failed\n",
@@ -199,7 +191,7 @@ TEST(UpgradeScriptedTest, FailedBeginRunsNoStatement)
 // failure is counted.
 TEST(UpgradeScriptedTest, FailedRetentionReadLeavesTheStoredValue)
 {
-   const std::string script = std::string("select ") + kVersionQuery + " => 69\n"
+   const std::string script = VersionRule(69) +
                               "fail SELECT var_value FROM config WHERE var_name='EventLogRetentionTime' => timeout\n"
                               "select SELECT var_value FROM config WHERE var_name='SyslogRetentionTime' => 172800\n";
    auto writesEventLogRetention = [](const std::vector<std::string> &statements) {
@@ -212,8 +204,8 @@ TEST(UpgradeScriptedTest, FailedRetentionReadLeavesTheStoredValue)
    ScriptedDatabase db("SQLITE", script);
    ToolRun run = db.Run({"upgrade"});
    EXPECT_EQ(kStart + "Upgrading from version 69 to 70\n"
-                      "SQL query failed:\nSELECT var_value FROM config WHERE var_name='EventLogRetentionTime'\n"
-                      "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n",
+                      "SQL query failed:\nSELECT var_value FROM config WHERE var_name='EventLogRetentionTime'\n" +
+                kRollback,
              run.out);
    EXPECT_EQ(7, run.exitCode);
    EXPECT_FALSE(writesEventLogRetention(db.Statements()));
@@ -223,9 +215,7 @@ TEST(UpgradeScriptedTest, FailedRetentionReadLeavesTheStoredValue)
    EXPECT_EQ(0, run.exitCode) << run.out;
    std::vector<std::string> statements = db.Statements();
    EXPECT_FALSE(writesEventLogRetention(statements));
-   EXPECT_NE(std::find(statements.begin(), statements.end(),
-                       "UPDATE config SET var_value='2' WHERE var_name='SyslogRetentionTime'"),
-             statements.end());
+   EXPECT_TRUE(Contains(statements, "UPDATE config SET var_value='2' WHERE var_name='SyslogRetentionTime'"));
    EXPECT_NE(std::string::npos, run.out.find("1 failed SQL statement was ignored (-X)\nDatabase upgrade succeeded\n"))
       << run.out;
 }

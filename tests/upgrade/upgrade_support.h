@@ -10,6 +10,22 @@
 
 #include "tests/support/engines.h"
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
+
+// What every upgrade run prints first, and how it ends.
+inline const std::string kStart = kBanner + "Upgrading database...\n";
+inline const std::string kUpToDate = kStart + "Your database format is up to date\n";
+inline const std::string kSucceeded = "Database upgrade succeeded\n";
+inline const std::string kRollback = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
+
+// The end of a run that reached |version| and found no step from there.
+inline std::string NoProcedure(int version)
+{
+   return "Unable to find upgrade procedure for version " + std::to_string(version) + "\nDatabase upgrade failed\n";
+}
+
+// The question the step from 20 asks about the collected-data tables.
+inline const std::string kIndexQuestion = "Create indexes on existing IDATA tables? (Y/N) ";
 
 // Loads tests/fixtures/<format>/<dialect>.sql statement by statement; fails
 // the test when a statement fails. The fixtures end every statement with ";"
@@ -48,6 +64,41 @@ inline std::string UpgradeLines(int from, int to)
    for (int v = from; v < to; v++)
       lines += "Upgrading from version " + std::to_string(v) + " to " + std::to_string(v + 1) + "\n";
    return lines;
+}
+
+// What the step from 20 shows under -t, its question answered Y, on a
+// database with the nodes 100 and 101 and the deleted node 102, whose
+// node_flags become |flags|. The indexes are named per schema or, with
+// |perSchema| false, per table.
+inline std::string TraceOfStep20(const std::string (&flags)[3], bool perSchema)
+{
+   auto index = [perSchema](const std::string &table) {
+      return ">>> CREATE INDEX " + (perSchema ? "idx_" + table + "_item_id" : std::string("idx_item_id")) + " ON " +
+             table + "(item_id)\n";
+   };
+   const std::string config = ">>> INSERT INTO config (var_name,var_value,is_visible,need_server_restart) VALUES ";
+   return ">>> INSERT INTO event_cfg (event_code,event_name,severity,flags,message,description) VALUES (30,"
+          "'SYS_SMS_FAILURE',1,1,'Unable to send SMS to phone %1','Generated when server is unable to send SMS.#0D#0A"
+          "   Parameters:#0D#0A   1) Phone number')\n"
+          ">>> ALTER TABLE nodes ADD node_flags integer\n"
+          ">>> SELECT id,is_snmp,is_agent,is_bridge,is_router,is_local_mgmt,is_ospf FROM nodes\n"
+          ">>> UPDATE nodes SET node_flags=" + flags[0] + " WHERE id=100\n"
+          ">>> UPDATE nodes SET node_flags=" + flags[1] + " WHERE id=101\n"
+          ">>> UPDATE nodes SET node_flags=" + flags[2] + " WHERE id=102\n"
+          ">>> ALTER TABLE nodes DROP COLUMN is_snmp\n"
+          ">>> ALTER TABLE nodes DROP COLUMN is_agent\n"
+          ">>> ALTER TABLE nodes DROP COLUMN is_bridge\n"
+          ">>> ALTER TABLE nodes DROP COLUMN is_router\n"
+          ">>> ALTER TABLE nodes DROP COLUMN is_local_mgmt\n"
+          ">>> ALTER TABLE nodes DROP COLUMN is_ospf\n" +
+          index("thresholds") + kIndexQuestion + "Y\n"
+          ">>> SELECT id FROM nodes WHERE is_deleted=0\n"
+          "Creating indexes for table \"idata_100\"...\n" + index("idata_100") +
+          "Creating indexes for table \"idata_101\"...\n" + index("idata_101") +
+          config + "('NumberOfStatusPollers','10',1,1)\n" +
+          config + "('NumberOfConfigurationPollers','4',1,1)\n" +
+          config + "('IDataIndexCreationCommand','CREATE INDEX idx_item_id ON idata_#25d(item_id)',0,1)\n"
+          ">>> UPDATE config SET var_value='21' WHERE var_name='DBFormatVersion'\n";
 }
 
 // Stopping an upgrade at a version. Each range's tests look at the database
@@ -104,22 +155,17 @@ inline void RemoveUpgradeStopper(TestDatabase &db, int version)
 // that went on past |version| comes back unchanged.
 inline std::string StoppedAt(const std::string &out, int version)
 {
-   const std::string step = UpgradeLines(version, version + 1);
-   const std::string rolledBack = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
-   size_t at = out.find(step);
-   if (at == std::string::npos || out.size() < at + rolledBack.size() ||
-       out.compare(out.size() - rolledBack.size(), rolledBack.size(), rolledBack) != 0)
+   size_t at = out.find(UpgradeLines(version, version + 1));
+   if (at == std::string::npos || !EndsWith(out.substr(at), kRollback))
       return out;
-   return out.substr(0, at) + "Unable to find upgrade procedure for version " + std::to_string(version) +
-          "\nDatabase upgrade failed\n";
+   return out.substr(0, at) + NoProcedure(version);
 }
 
 // What a run printed before it reached the step from |version| (all of it
 // when it never did): for runs under -X, which nothing stops.
 inline std::string OutputBefore(const std::string &out, int version)
 {
-   size_t at = std::min(out.find(UpgradeLines(version, version + 1)),
-                        out.find("Unable to find upgrade procedure for version " + std::to_string(version) + "\n"));
+   size_t at = std::min(out.find(UpgradeLines(version, version + 1)), out.find(NoProcedure(version)));
    return at == std::string::npos ? out : out.substr(0, at);
 }
 
@@ -140,50 +186,67 @@ inline std::string WithoutStepMarks(const std::string &out)
    return kept;
 }
 
+// The names of the database's tables, in order.
+inline std::vector<std::string> TableNames(TestDatabase &db)
+{
+   std::string query;
+   if (db.syntax() == "SQLITE")
+      query = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY 1";
+   else if (db.syntax() == "PGSQL")
+      query = "SELECT tablename FROM pg_tables WHERE schemaname=current_schema() ORDER BY 1";
+   else
+      query = "SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() AND "
+              "table_type='BASE TABLE' ORDER BY 1";
+   std::vector<std::string> names;
+   for (const auto &row : db.Query(query))
+      names.push_back(row[0]);
+   return names;
+}
+
+// |rows| as text, one line each, in sorted order: rows compare the same
+// whatever order a select returned them in.
+inline std::string SortedRows(Rows rows)
+{
+   std::sort(rows.begin(), rows.end());
+   std::string text;
+   for (const auto &row : rows)
+   {
+      for (const auto &field : row)
+         text += field + "|";
+      text += "\n";
+   }
+   return text;
+}
+
 // Everything a command could change in the database, as text: every table's
-// columns and rows (rows sorted, the order a select returns is not fixed) and
-// the index names. Two dumps compare equal when nothing was changed.
+// columns and rows, and the indexes. Two dumps compare equal when nothing was
+// changed.
 inline std::string DatabaseDump(TestDatabase &db)
 {
-   std::string tablesQuery, columnsQuery, indexQuery;
+   std::string columnsQuery, indexQuery;
    if (db.syntax() == "SQLITE")
    {
-      tablesQuery = "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name";
-      indexQuery = "SELECT name, tbl_name, sql FROM sqlite_master WHERE type='index' ORDER BY name";
+      indexQuery = "SELECT name, tbl_name, sql FROM sqlite_master WHERE type='index'";
    }
    else if (db.syntax() == "PGSQL")
    {
-      tablesQuery = "SELECT tablename FROM pg_tables WHERE schemaname=current_schema() ORDER BY 1";
       columnsQuery = "SELECT table_name, column_name, data_type, is_nullable FROM information_schema.columns "
-                     "WHERE table_schema=current_schema() ORDER BY 1, 2";
-      indexQuery = "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname=current_schema() ORDER BY 1";
+                     "WHERE table_schema=current_schema()";
+      indexQuery = "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname=current_schema()";
    }
    else
    {
-      tablesQuery = "SELECT table_name FROM information_schema.tables WHERE table_schema=database() ORDER BY 1";
       columnsQuery = "SELECT table_name, column_name, column_type, is_nullable FROM information_schema.columns "
-                     "WHERE table_schema=database() ORDER BY 1, 2";
+                     "WHERE table_schema=database()";
       indexQuery = "SELECT DISTINCT table_name, index_name FROM information_schema.statistics "
-                   "WHERE table_schema=database() ORDER BY 1, 2";
+                   "WHERE table_schema=database()";
    }
-   auto text = [](Rows rows, bool sort) {
-      if (sort)
-         std::sort(rows.begin(), rows.end());
-      std::string out;
-      for (const auto &row : rows)
-      {
-         for (const auto &field : row)
-            out += field + "|";
-         out += "\n";
-      }
-      return out;
-   };
    std::string dump;
-   for (const auto &table : db.Query(tablesQuery))
-      dump += "table " + table[0] + "\n" + text(db.Query("SELECT * FROM " + table[0]), true);
+   for (const std::string &table : TableNames(db))
+      dump += "table " + table + "\n" + SortedRows(db.Query("SELECT * FROM " + table));
    if (!columnsQuery.empty())
-      dump += "columns\n" + text(db.Query(columnsQuery), false);
-   return dump + "indexes\n" + text(db.Query(indexQuery), false);
+      dump += "columns\n" + SortedRows(db.Query(columnsQuery));
+   return dump + "indexes\n" + SortedRows(db.Query(indexQuery));
 }
 
 // The whole content of a file, or "<missing>".
@@ -264,10 +327,7 @@ class UpgradeTest : public EngineTest
 {
 protected:
    // The stored value of a configuration variable, or "<none>".
-   std::string Config(const std::string &name)
-   {
-      return db().Value("SELECT var_value FROM config WHERE var_name='" + name + "'");
-   }
+   std::string Config(const std::string &name) { return db().ConfigValue(name); }
    // "is_visible,need_server_restart" of a variable, or "<none>".
    std::string ConfigFlags(const std::string &name)
    {
@@ -280,4 +340,6 @@ protected:
       return db().Exec("SELECT " + column + " FROM " + table + " WHERE 1=0");
    }
    bool IsMySql() { return db().engine() == "mysql"; }
+   // Index names are per schema on every engine here but MySQL.
+   bool PerSchemaIndexNames() { return !IsMySql(); }
 };

@@ -8,13 +8,11 @@
 
 #include "db/settings.h"
 #include "tests/support/harness.h"
+#include "tests/support/output.h"
 #include "tests/upgrade/schema_shape.h"
 #include "tests/upgrade/upgrade_support.h"
 
 namespace {
-
-const std::string kSucceeded = "Database upgrade succeeded\n";
-const std::string kRollback = "Rolling back last stage due to upgrade errors...\nDatabase upgrade failed\n";
 
 // The per-node collected-data tables (idata_<node id>) belong to the nodes of
 // the baseline; a fresh database has no nodes and so none of these tables.
@@ -55,11 +53,6 @@ const Difference kDifferences[] = {
     "SQLite cannot alter a column: the step from 64 warns and leaves the declared width"},
    {"sqlite", false, "column nodes.community varchar(127) not null", "the same column, widened in the schema"},
 };
-
-bool EndsWith(const std::string &text, const std::string &tail)
-{
-   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 class WholeRangeTest : public EngineTest
 {
