@@ -4,8 +4,9 @@
 // by ';' or blanks: charset=<name>, connect_timeout=<s>, read_timeout=<s>,
 // write_timeout=<s>.
 //
-// Statements outside a transaction take effect by themselves (autocommit);
-// begin, commit and rollback are the server's own. Rows are streamed from the
+// Statements outside a transaction take effect by themselves (autocommit); a
+// transaction runs with autocommit off, so that it goes on after the commit the
+// server makes before each DDL statement. Rows are streamed from the
 // server (mysql_use_result) straight into the caller's sink. The session
 // runs with NO_BACKSLASH_ESCAPES: a backslash in a literal is a plain character.
 #include "lib/kvsrv/kvsrv_driver.h"
@@ -191,19 +192,35 @@ int Select(void *connection, const char *query, KvRowSink sink, void *sinkContex
    return ok ? 1 : 0;
 }
 
+// A transaction turns autocommit off rather than opening with START
+// TRANSACTION: the server commits by itself before every DDL statement, and a
+// transaction opened by START TRANSACTION ends there, leaving every later
+// statement to commit on its own. With autocommit off the server opens the
+// next transaction by itself, so what follows the last DDL statement is still
+// undone by a rollback.
 int Begin(void *connection, char *error)
 {
-   return Send(static_cast<MYSQL *>(connection), "START TRANSACTION", error) ? 1 : 0;
+   return Send(static_cast<MYSQL *>(connection), "SET autocommit=0", error) ? 1 : 0;
+}
+
+// Ends the transaction with |statement| and turns autocommit back on, so that
+// statements outside a transaction take effect by themselves again. After a
+// failed end autocommit stays off: turning it on would commit whatever the
+// failed end left open.
+int EndTransaction(void *connection, const char *statement, char *error)
+{
+   MYSQL *m = static_cast<MYSQL *>(connection);
+   return Send(m, statement, error) && Send(m, "SET autocommit=1", error) ? 1 : 0;
 }
 
 int Commit(void *connection, char *error)
 {
-   return Send(static_cast<MYSQL *>(connection), "COMMIT", error) ? 1 : 0;
+   return EndTransaction(connection, "COMMIT", error);
 }
 
 int Rollback(void *connection, char *error)
 {
-   return Send(static_cast<MYSQL *>(connection), "ROLLBACK", error) ? 1 : 0;
+   return EndTransaction(connection, "ROLLBACK", error);
 }
 
 // The client library's process-wide state (character sets, plugins) is set up
