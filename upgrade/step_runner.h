@@ -121,6 +121,9 @@ public:
    // effect is in place then counts as done.
    explicit StepRunner(EffectInPlace alreadyDone = nullptr) : alreadyDone_(alreadyDone) {}
 
+   // True when the step runs again after an interrupted run.
+   bool again() const { return alreadyDone_ != nullptr; }
+
    // True while the step may go on: nothing failed, or -X passed over it.
    bool ok() const { return ok_; }
 

@@ -254,8 +254,13 @@ void Step17To18(StepRunner &step)
                "CREATE TABLE event_group_members (group_id integer not null,event_code integer not null,"
                "\tPRIMARY KEY(group_id,event_code))\n"
                "ALTER TABLE alarms ADD source_event_code integer\n"
-               "UPDATE alarms SET source_event_code=source_event_id\n"
-               "ALTER TABLE alarms DROP COLUMN source_event_id\n"
+               "<END>");
+   // Run again after an interrupted run, source_event_id may already be the
+   // new, zeroed column: the copy then takes only the rows it has not filled,
+   // or it would erase every alarm's event code.
+   step.Exec(step.again() ? "UPDATE alarms SET source_event_code=source_event_id WHERE source_event_code IS NULL"
+                          : "UPDATE alarms SET source_event_code=source_event_id");
+   step.Script("ALTER TABLE alarms DROP COLUMN source_event_id\n"
                "ALTER TABLE alarms ADD source_event_id bigint\n"
                "UPDATE alarms SET source_event_id=0\n"
                "ALTER TABLE snmp_trap_cfg ADD event_code integer not null default 0\n"
