@@ -10,13 +10,20 @@
 #include "db/config_vars.h"
 #include "db/settings.h"
 
-int ReadFormatVersion()
+ConfigRead ReadStoredFormatVersion(int *version)
 {
    // Read as the driver library reads a number field: the undecoded text, in decimal.
    std::string stored;
-   if (ReadConfigQuietly("DBFormatVersion", &stored) != CONFIG_FOUND)
-      return 0;
-   return (int32_t)strtol(stored.c_str(), nullptr, 10);
+   ConfigRead read = ReadConfigQuietly("DBFormatVersion", &stored);
+   *version = read == CONFIG_FOUND ? (int32_t)strtol(stored.c_str(), nullptr, 10) : 0;
+   return read;
+}
+
+int ReadFormatVersion()
+{
+   int version;
+   ReadStoredFormatVersion(&version);
+   return version;
 }
 
 bool PassFormatVersionGate(int version)

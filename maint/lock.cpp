@@ -17,37 +17,46 @@ const char kForcedUnlockStatement[] = "UPDATE config SET var_value='UNLOCKED' wh
 const int kLockTextSize = 256;
 
 // Reads the variable quietly into |buffer| (kLockTextSize bytes), undecoded
-// and cut to fit. Returns false when the select fails or finds no row.
-bool ReadLockVariable(const char *name, char *buffer)
+// and cut to fit; the buffer is left alone unless the row was found.
+ConfigRead ReadLockVariable(const char *name, char *buffer)
 {
    std::string stored;
-   if (ReadConfigQuietly(name, &stored) != CONFIG_FOUND)
-      return false;
-   snprintf(buffer, kLockTextSize, "%s", stored.c_str());
-   return true;
+   ConfigRead read = ReadConfigQuietly(name, &stored);
+   if (read == CONFIG_FOUND)
+      snprintf(buffer, kLockTextSize, "%s", stored.c_str());
+   return read;
 }
 
 }  // namespace
 
-bool ReadLockState(char *owner, char *info)
+ConfigRead ReadLockFacts(char *owner, char *info, bool *locked)
 {
    info[0] = 0;
-   if (!ReadLockVariable("DBLockStatus", owner))
-      return false;
+   *locked = false;
+   ConfigRead status = ReadLockVariable("DBLockStatus", owner);
+   if (status != CONFIG_FOUND)
+      return status;
    DecodeSQLString(owner);
    if (strcmp(owner, "UNLOCKED") == 0)
-      return false;
-   if (ReadLockVariable("DBLockInfo", info))
+      return status;
+   *locked = true;
+   ConfigRead read = ReadLockVariable("DBLockInfo", info);
+   if (read == CONFIG_FOUND)
       DecodeSQLString(info);
-   else
-      info[0] = 0;
-   return true;
+   return read == CONFIG_READ_FAILED ? CONFIG_READ_FAILED : CONFIG_FOUND;
+}
+
+bool ReadLockState(char *owner, char *info)
+{
+   bool locked;
+   ReadLockFacts(owner, info, &locked);
+   return locked;
 }
 
 bool IsDatabaseLocked()
 {
    char status[kLockTextSize];
-   if (!ReadLockVariable("DBLockStatus", status))
+   if (ReadLockVariable("DBLockStatus", status) != CONFIG_FOUND)
       return false;
    return strcmp(status, "UNLOCKED") != 0;
 }

@@ -3,7 +3,6 @@
 
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -13,24 +12,14 @@
 #include "db/dialects.h"
 #include "db/settings.h"
 #include "db/statements.h"
+#include "db/version.h"
+#include "maint/lock.h"
 #include "upgrade/upgrade.h"
 
 namespace {
 
 // Standard output as it was before DivertOutputForJson, or -1.
 int jsonFd = -1;
-
-// Reads one lock text quietly, as lock.cpp reads it: status traces nothing and
-// a failed read is one of its facts, not an error report. |value| gets the
-// stored text cut to 255 characters, as the lock texts are shown everywhere.
-ConfigRead ReadLockText(const char *name, char (&value)[256])
-{
-   std::string stored;
-   ConfigRead read = ReadConfigQuietly(name, &stored);
-   if (read == CONFIG_FOUND)
-      snprintf(value, sizeof(value), "%s", stored.c_str());
-   return read;
-}
 
 struct StatusFacts
 {
@@ -47,46 +36,22 @@ struct StatusFacts
 StatusFacts ReadFacts()
 {
    StatusFacts facts;
-   // Quietly too, and read as ReadFormatVersion reads it, but telling a
-   // missing variable from a failed read.
-   std::string stored;
-   facts.version = ReadConfigQuietly("DBFormatVersion", &stored);
-   if (facts.version == CONFIG_FOUND)
+   // Quietly, as every command reads them: status traces nothing, and a
+   // failed read is one of its facts, not an error report.
+   facts.version = ReadStoredFormatVersion(&facts.formatVersion);
+   if (facts.version == CONFIG_FOUND && facts.formatVersion < TargetFormatVersion)
    {
-      int32_t number = (int32_t)strtol(stored.c_str(), nullptr, 10);
-      facts.formatVersion = number;
-      if (number < TargetFormatVersion)
-      {
-         facts.pendingSteps = TargetFormatVersion - number;
-         for (int v = number; v < TargetFormatVersion && facts.missingProcedure < 0; v++)
+      facts.pendingSteps = TargetFormatVersion - facts.formatVersion;
+      for (int v = facts.formatVersion; v < TargetFormatVersion; v++)
+         if (FindUpgradeProcedure(v) == nullptr)
          {
-            bool found = false;
-            for (const UpgradeStep &row : UpgradeStepTable())
-               found = found || row.fromVersion == v;
-            if (!found)
-               facts.missingProcedure = v;
+            facts.missingProcedure = v;
+            break;
          }
-      }
    }
-
    // The same rule as unlock and check: the decoded owner, compared exactly.
    // A missing row (a format before the lock existed) is no lock.
-   facts.lock = ReadLockText("DBLockStatus", facts.owner);
-   if (facts.lock == CONFIG_FOUND)
-   {
-      DecodeSQLString(facts.owner);
-      facts.locked = strcmp(facts.owner, "UNLOCKED") != 0;
-      if (facts.locked)
-      {
-         ConfigRead info = ReadLockText("DBLockInfo", facts.info);
-         if (info == CONFIG_FOUND)
-            DecodeSQLString(facts.info);
-         else
-            facts.info[0] = 0;
-         if (info == CONFIG_READ_FAILED)
-            facts.lock = CONFIG_READ_FAILED;
-      }
-   }
+   facts.lock = ReadLockFacts(facts.owner, facts.info, &facts.locked);
    return facts;
 }
 

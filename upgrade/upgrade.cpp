@@ -23,15 +23,15 @@ const std::vector<UpgradeStep> &UpgradeStepTable()
    return table;
 }
 
-namespace {
-
-UpgradeProcedure FindProcedure(int version)
+UpgradeProcedure FindUpgradeProcedure(int fromVersion)
 {
    for (const UpgradeStep &row : UpgradeStepTable())
-      if (row.fromVersion == version)
+      if (row.fromVersion == fromVersion)
          return row.procedure;
    return nullptr;
 }
+
+namespace {
 
 // Runs the step from |version| and, when it went through, stores the next
 // version as its last statement; the version can never disagree with the
@@ -76,7 +76,7 @@ bool RunUpgradeCommand()
    int interrupted = StepsAreMarked() ? ReadStepStarted() : -1;
    while (version < TargetFormatVersion)
    {
-      UpgradeProcedure procedure = FindProcedure(version);
+      UpgradeProcedure procedure = FindUpgradeProcedure(version);
       if (procedure == nullptr)
       {
          printf("Unable to find upgrade procedure for version %d\n", version);

@@ -31,6 +31,9 @@ struct UpgradeStepRange
 // gaps, the last one TargetFormatVersion - 1.
 const std::vector<UpgradeStep> &UpgradeStepTable();
 
+// The procedure that starts from |fromVersion|, or nullptr when there is none.
+UpgradeProcedure FindUpgradeProcedure(int fromVersion);
+
 // The upgrade command. Returns true when the database ended at the target
 // version or already was there; false when the upgrade failed or was refused
 // (database locked, newer format, no procedure for a version, a transaction
