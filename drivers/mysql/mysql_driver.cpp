@@ -203,24 +203,33 @@ int Begin(void *connection, char *error)
    return Send(static_cast<MYSQL *>(connection), "SET autocommit=0", error) ? 1 : 0;
 }
 
-// Ends the transaction with |statement| and turns autocommit back on, so that
-// statements outside a transaction take effect by themselves again. After a
-// failed end autocommit stays off: turning it on would commit whatever the
-// failed end left open.
-int EndTransaction(void *connection, const char *statement, char *error)
+// Turns autocommit back on after the transaction has ended, so that
+// statements outside a transaction take effect by themselves again.
+int Autocommit(MYSQL *m, char *error)
 {
-   MYSQL *m = static_cast<MYSQL *>(connection);
-   return Send(m, statement, error) && Send(m, "SET autocommit=1", error) ? 1 : 0;
+   return Send(m, "SET autocommit=1", error) ? 1 : 0;
 }
 
+// A commit that fails keeps nothing and leaves the session outside a
+// transaction, as on every engine: what it left open is rolled back first,
+// since turning autocommit on would commit it.
 int Commit(void *connection, char *error)
 {
-   return EndTransaction(connection, "COMMIT", error);
+   MYSQL *m = static_cast<MYSQL *>(connection);
+   if (Send(m, "COMMIT", error))
+      return Autocommit(m, error);
+   char ignored[KV_DRIVER_ERROR_SIZE];
+   if (Send(m, "ROLLBACK", ignored))
+      Autocommit(m, ignored);
+   return 0;
 }
 
+// After a failed rollback autocommit stays off, for the same reason: nothing
+// the transaction did may be committed by turning it on.
 int Rollback(void *connection, char *error)
 {
-   return EndTransaction(connection, "ROLLBACK", error);
+   MYSQL *m = static_cast<MYSQL *>(connection);
+   return Send(m, "ROLLBACK", error) ? Autocommit(m, error) : 0;
 }
 
 // The client library's process-wide state (character sets, plugins) is set up
